@@ -1,0 +1,22 @@
+#include <cstring>
+
+#include "line.h"
+
+namespace zor {
+
+namespace {
+LineOpener& Opener() {
+  static LineOpener opener;
+  return opener;
+}
+}  // namespace
+
+void SetLineOpener(LineOpener opener) { Opener() = std::move(opener); }
+
+std::unique_ptr<Line> OpenLine(const char* name) {
+  if (name == nullptr || *name == '\0') return nullptr;
+  if (Opener()) return Opener()(name);
+  return OpenPlatformLine(name);
+}
+
+}  // namespace zor
