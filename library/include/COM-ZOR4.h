@@ -28,6 +28,16 @@ COM_ZOR4_API const char* COM_ZOR4_IO_ErrorMessage(uint16_t PortNumber);
 COM_ZOR4_API int32_t COM_ZOR4_OpenDebugFile(uint16_t PortNumber, const char* FileName);
 COM_ZOR4_API int32_t COM_ZOR4_CloseDebugFile(uint16_t PortNumber);
 
+/* Connection control. COM_ZOR4_Open opens COM<COMNumber> (COM1 is 1; /dev/ttyS0 on Linux) and
+ * purges the line; COM_ZOR4_OpenByName opens a port by name: a device such as /dev/ttyUSB0, COM12
+ * or \\.\COM12 on Windows, or a network serial port rfc2217://HOST:PORT. */
+COM_ZOR4_API int32_t COM_ZOR4_Open(uint16_t PortNumber, uint8_t COMNumber);
+COM_ZOR4_API int32_t COM_ZOR4_OpenByName(uint16_t PortNumber, const char* PortName);
+COM_ZOR4_API int32_t COM_ZOR4_Close(uint16_t PortNumber);
+COM_ZOR4_API int32_t COM_ZOR4_Purge(uint16_t PortNumber);
+COM_ZOR4_API int32_t COM_ZOR4_Device_Purge(uint16_t PortNumber, int32_t* Purged);
+COM_ZOR4_API int32_t COM_ZOR4_Buffer_State(uint16_t PortNumber, int32_t* Empty);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,84 @@
+#include "support/test_env.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "COM-ZOR4.h"
+#include "sleep.h"
+#include "slots.h"
+
+namespace zor::test {
+
+namespace {
+uint64_t g_virtual_ms = 0;
+void VirtualSleep(uint32_t ms) { g_virtual_ms += ms; }
+}  // namespace
+
+uint64_t VirtualTime() { return g_virtual_ms; }
+void AdvanceVirtualTime(uint64_t ms) { g_virtual_ms += ms; }
+void ResetVirtualTime() { g_virtual_ms = 0; }
+
+std::string ReadWholeFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string NormaliseStamps(const std::string& text) {
+  static const std::regex stamp(
+      "(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+      "[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\n");
+  return std::regex_replace(text, stamp, "<time>\n");
+}
+
+void SlotTest::SetUp() {
+  ResetVirtualTime();
+  SetSleepHook(VirtualSleep);
+  LoadSlots();
+  guard_ = std::make_unique<FakeLineGuard>(device);
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  scratch = std::filesystem::temp_directory_path() /
+            ("zor-test-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" +
+             info->name());
+  std::filesystem::remove_all(scratch);
+  std::filesystem::create_directories(scratch);
+}
+
+void SlotTest::TearDown() {
+  UnloadSlots();
+  guard_.reset();
+  SetSleepHook(nullptr);
+  std::filesystem::remove_all(scratch);
+}
+
+std::filesystem::path SlotTest::DebugPath(uint16_t port) const {
+  return scratch / ("debug" + std::to_string(port) + ".txt");
+}
+
+void SlotTest::OpenDebug(uint16_t port) {
+  ASSERT_EQ(COM_ZOR4_OpenDebugFile(port, DebugPath(port).string().c_str()), 0);
+}
+
+std::string SlotTest::DebugText(uint16_t port) {
+  (void)COM_ZOR4_CloseDebugFile(port);
+  return NormaliseStamps(ReadWholeFile(DebugPath(port)));
+}
+
+std::string SlotTest::DebugEntries(uint16_t port) {
+  std::string text = DebugText(port);
+  const std::string opened = "File opened by COM_ZOR4_OpenDebugFile\n";
+  const std::string closing = "\n<time>\nFile closed by COM_ZOR4_CloseDebugFile\n";
+  const size_t start = text.find(opened);
+  if (start != std::string::npos) text.erase(0, start + opened.size());
+  if (text.size() >= closing.size() &&
+      text.compare(text.size() - closing.size(), closing.size(), closing) == 0) {
+    text.erase(text.size() - closing.size());
+  }
+  return text;
+}
+
+}  // namespace zor::test
