@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "line.h"
+#include "rfc2217_line.h"
 
 namespace zor {
 
@@ -16,6 +17,7 @@ void SetLineOpener(LineOpener opener) { Opener() = std::move(opener); }
 std::unique_ptr<Line> OpenLine(const char* name) {
   if (name == nullptr || *name == '\0') return nullptr;
   if (Opener()) return Opener()(name);
+  if (IsRfc2217Name(name)) return OpenRfc2217Line(name);
   return OpenPlatformLine(name);
 }
 
