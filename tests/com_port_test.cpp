@@ -86,6 +86,8 @@ struct OpenFailure {
   bool stays_open;
 };
 
+void PrintTo(const OpenFailure& f, std::ostream* os) { *os << "PortError " << f.port_error; }
+
 class OpenFailureTest : public COMPortTest, public ::testing::WithParamInterface<OpenFailure> {};
 
 TEST_P(OpenFailureTest, EachStepReportsItsErrorAndLine) {

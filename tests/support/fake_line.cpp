@@ -132,3 +132,18 @@ void FollowRts(FakeDevice& device) {
 }
 
 }  // namespace zor::test
+
+namespace zor::test {
+
+void AnswerCommands(FakeDevice& device, std::vector<std::string> replies) {
+  auto queue = std::make_shared<std::deque<std::string>>(replies.begin(), replies.end());
+  device.on_write = [queue](FakeDevice& d, std::string_view bytes) {
+    for (char c : bytes) {
+      if (c != '\r' || queue->empty()) continue;
+      d.Reply(queue->front());
+      queue->pop_front();
+    }
+  };
+}
+
+}  // namespace zor::test

@@ -90,3 +90,11 @@ struct FakeLineGuard {
 void FollowRts(FakeDevice& device);
 
 }  // namespace zor::test
+
+namespace zor::test {
+
+// Answers each command line (up to its carriage return) with the next of the replies, one burst
+// each; a command beyond the last reply stays unanswered.
+void AnswerCommands(FakeDevice& device, std::vector<std::string> replies);
+
+}  // namespace zor::test
