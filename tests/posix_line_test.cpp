@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "COMPort.h"
 #include "serial/line.h"
 #include "serial/posix_line.h"
 
@@ -355,6 +356,39 @@ TEST_F(PosixLineTest, RepeatedReadsFailSoonAfterTheOtherSideGoes) {
   closer.join();
   EXPECT_TRUE(failed);
   EXPECT_LT(MsSince(start), 200.0);
+}
+
+// COMPort over a pty, a device without even parity and without modem lines.
+TEST(PosixComPort, APtyFailsAtTheLineSettingsAndIsStillReleasedByClose) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  COMPort port;
+  EXPECT_FALSE(port.Open(pty.slave_name()));
+  EXPECT_EQ(port.PortError, 4);
+  ASSERT_NE(port.Handle, nullptr);
+  EXPECT_FALSE(port.Open(pty.slave_name()));
+  EXPECT_EQ(port.PortError, 2) << "the device stays open until Close";
+  EXPECT_EQ(OpenPlatformLine(pty.slave_name()), nullptr);
+
+  // The open line still carries data: a reply is read up to its carriage return.
+  ASSERT_TRUE(port.Write("H\r", 2));
+  EXPECT_EQ(pty.Receive(2), "H\r");
+  ASSERT_TRUE(pty.Send("H1234\r"));
+  char reply[32];
+  uint32_t count = 17;
+  EXPECT_TRUE(port.Read(reply, count, true, true));
+  EXPECT_EQ(std::string(reply, count), "H1234\r");
+
+  EXPECT_FALSE(port.Control(true, true));
+  EXPECT_EQ(port.PortError, 10);
+  bool cts = false, dsr = false, ring = false, dcd = false;
+  EXPECT_FALSE(port.Status(cts, dsr, ring, dcd));
+  EXPECT_EQ(port.PortError, 11);
+
+  EXPECT_FALSE(port.Close()) << "DTR and RTS cannot be dropped on a pty";
+  EXPECT_EQ(port.PortError, 10);
+  EXPECT_EQ(port.Handle, nullptr);
+  EXPECT_NE(OpenPlatformLine(pty.slave_name()), nullptr);
 }
 
 }  // namespace

@@ -226,7 +226,7 @@ bool PosixLine::AwaitOutputDrained() {
     if (last < 0 || queued < last) give_up = Clock::now() + kWriteStall;
     if (Clock::now() >= give_up) return false;
     last = queued;
-    ::poll(nullptr, 0, 1);
+    ::poll(nullptr, 0, 1);  // a 1 ms pause
   }
 }
 
