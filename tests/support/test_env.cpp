@@ -81,4 +81,27 @@ std::string SlotTest::DebugEntries(uint16_t port) {
   return text;
 }
 
+void DeviceTest::SetUp() {
+  SlotTest::SetUp();
+  FollowRts(*device);
+  ASSERT_EQ(COM_ZOR4_Open(kPort, 1), 0);
+  OpenDebug(kPort);
+  device->written.clear();
+  device->log.clear();
+  ResetVirtualTime();
+}
+
+void DeviceTest::Answer(std::vector<std::string> replies) {
+  device->written.clear();
+  AnswerCommands(*device, std::move(replies));
+}
+
+int32_t DeviceTest::LastStatus() const { return COM_ZOR4_State(kPort); }
+
+std::string DeviceTest::LastEntry() {
+  const std::string entries = DebugEntries();
+  const size_t at = entries.rfind("\n<time>\n");
+  return at == std::string::npos ? entries : entries.substr(at + 8);
+}
+
 }  // namespace zor::test

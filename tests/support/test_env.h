@@ -44,4 +44,16 @@ private:
   std::unique_ptr<FakeLineGuard> guard_;
 };
 
+// Slot 7 open on a connected, ready device with its debug file open; Answer() scripts the replies.
+class DeviceTest : public SlotTest {
+protected:
+  static constexpr uint16_t kPort = 7;
+  void SetUp() override;
+  // Answers the next commands with these replies, one each, and forgets what was written so far.
+  void Answer(std::vector<std::string> replies);
+  int32_t LastStatus() const;
+  // The last debug entry (time stamps normalised), without its time stamp.
+  std::string LastEntry();
+};
+
 }  // namespace zor::test
