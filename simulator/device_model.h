@@ -12,7 +12,9 @@
 //   bytes beyond are lost.
 // - Commands are taken one at a time, in order. Processing one takes busy_time, with CTS
 //   inactive; its effect happens at its start and its reply is due at the end, when CTS is
-//   active again.
+//   active again. The default is no busy time: the host reads the echo with a ready check right
+//   after sending, so a device whose CTS is still inactive then fails that read (-10); a busy
+//   time shows exactly that.
 //
 // Replies: the echoed letter, the data, a carriage return. Hex digits in replies are upper case;
 // in commands either case is accepted. The commands and their reply data:
@@ -70,7 +72,7 @@ struct DeviceConfig {
   bool interlock_closed = true;
   uint32_t noise_seed = 1;
   double noise = 1.0;                     // scale of the measurement noise, 0 for exact readings
-  std::chrono::microseconds busy_time{200};     // CTS inactive while a command is processed
+  std::chrono::microseconds busy_time{0};       // CTS inactive while a command is processed
   std::chrono::milliseconds time_constant{50};  // of the measured outputs; 0 follows at once
   std::chrono::milliseconds fault_hold{3000};   // how long HoldCts and DropDsr last
   uint16_t firmware_version = 0x0102;

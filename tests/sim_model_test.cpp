@@ -346,7 +346,9 @@ TEST(SimModelOutputs, NoiseIsSmallAndRepeatsWithItsSeed) {
 // ---- lines ----
 
 TEST(SimModelLines, CtsIsInactiveWhileACommandIsProcessed) {
-  Device device;  // busy 200 us
+  DeviceConfig config = Exact();
+  config.busy_time = 200us;
+  Device device(config);
   const Clock::time_point t = device.now;
   device.model.Receive("V", t);
   EXPECT_TRUE(device.model.Lines(t).cts) << "a line without its terminator is no command yet";
@@ -422,7 +424,9 @@ TEST(SimModelLines, PurgeHandshakeWithRtsInactive) {
 }
 
 TEST(SimModelLines, CommandWaitingForRtsRunsWhenRtsReturns) {
-  Device device;
+  DeviceConfig config = Exact();
+  config.busy_time = 200us;
+  Device device(config);
   const Clock::time_point t = device.now;
   device.model.SetHostLines(true, false, t);
   device.model.Receive("V\r", t);
