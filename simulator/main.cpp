@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
   std::string firmware_version;
   long long busy_us = config.busy_time.count();
   long long time_constant_ms = config.time_constant.count();
-  bool pacing = false, trace = false;
+  bool pacing = true, trace = false;
   std::vector<std::string> faults;
 
   app.add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free one")->capture_default_str();
@@ -178,7 +178,11 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0LL, 3600000LL))
       ->capture_default_str();
   app.add_option("--firmware-version", firmware_version, "firmware version, 4 hex digits (0102)");
-  app.add_flag("--pacing", pacing, "spend a character time at 230400 baud 8E1 on every serial byte");
+  // On by default: the host checks CTS right after sending a command and again after the echo,
+  // which a busy device or one that drops its lines after a reply passes only on a line where
+  // the bytes take their time.
+  app.add_flag("--pacing,!--no-pacing", pacing,
+               "spend a character time at 230400 baud 8E1 on every serial byte (default; --no-pacing: none)");
   app.add_flag("--trace", trace, "trace the exchange on stderr");
   app.add_option("--fault", faults, "KIND[:COUNT[:LETTER]] fault at the start (repeatable)");
   CLI11_PARSE(app, argc, argv);

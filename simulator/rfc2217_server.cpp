@@ -331,13 +331,21 @@ void Rfc2217Server::Service(Clock::time_point now) {
     return;
   }
   if (client_fd_ < 0) return;  // a device talking to nobody
-  NotifyLines(now, false);
-  // The error is known when the faulty bytes are read, so it goes ahead of them.
-  if (parity_error && com_port_ && (line_mask_ & cpo::LINE_PARITY)) {
-    Trace("dev>", "NOTIFY-LINESTATE parity error");
-    Answer(cpo::SERVER + cpo::NOTIFY_LINESTATE, cpo::LINE_PARITY);
+  if (output.empty()) {
+    NotifyLines(now, false);
+  } else {
+    // A device raises its lines before it answers and drops them after the answer is out, so
+    // changes due with a reply go out on both sides of it.
+    const uint8_t state = ModemBits(model_.Lines(now));
+    if (com_port_ && last_lines_ >= 0) NotifyState(static_cast<uint8_t>(last_lines_ | state), false);
+    // The error is known when the faulty bytes are read, so it goes ahead of them.
+    if (parity_error && com_port_ && (line_mask_ & cpo::LINE_PARITY)) {
+      Trace("dev>", "NOTIFY-LINESTATE parity error");
+      Answer(cpo::SERVER + cpo::NOTIFY_LINESTATE, cpo::LINE_PARITY);
+    }
+    QueueData(std::move(output), now);
+    NotifyState(state, false);
   }
-  if (!output.empty()) QueueData(std::move(output), now);
   ReleaseOutput(now);
 }
 
@@ -351,8 +359,11 @@ void Rfc2217Server::DeliverToDevice(Clock::time_point now) {
 }
 
 void Rfc2217Server::NotifyLines(Clock::time_point now, bool force) {
+  NotifyState(ModemBits(model_.Lines(now)), force);
+}
+
+void Rfc2217Server::NotifyState(uint8_t state, bool force) {
   if (!com_port_) return;
-  const uint8_t state = ModemBits(model_.Lines(now));
   const uint8_t last = last_lines_ < 0 ? 0 : static_cast<uint8_t>(last_lines_);
   const uint8_t deltas = ModemDeltas(state, last);
   const bool changed = ((state ^ last) | deltas) & modem_mask_;
@@ -373,7 +384,7 @@ void Rfc2217Server::QueueData(std::string bytes, Clock::time_point now) {
     first_due = std::max(now, wire_free_) + kCharacterTime;
     wire_free_ = first_due + static_cast<long>(bytes.size() - 1) * kCharacterTime;
   }
-  to_host_.push_back(Segment{true, std::move(bytes), first_due});
+  to_host_.push_back(Segment{true, std::move(bytes), first_due, 0, std::nullopt});
 }
 
 // Moves what is due, in order, into the socket's buffer: commands at once, data as it crosses
@@ -387,8 +398,9 @@ void Rfc2217Server::ReleaseOutput(Clock::time_point now) {
       continue;
     }
     if (suspended_) return;
-    const size_t due = ArrivedBy(now, segment.first_due, segment.bytes.size(), options_.pacing);
+    const size_t due = DueBytes(segment, now);
     if (due > segment.released) {
+      if (!segment.first_sent) segment.first_sent = now;
       std::string_view bytes = std::string_view(segment.bytes).substr(segment.released, due - segment.released);
       TraceBytes("dev>", bytes);
       std::string escaped(2 * bytes.size(), '\0');
@@ -400,6 +412,24 @@ void Rfc2217Server::ReleaseOutput(Clock::time_point now) {
     if (segment.released < segment.bytes.size()) return;
     to_host_.pop_front();
   }
+}
+
+// The bytes of a data segment out by now: as the wire schedule allows, and never closer together
+// than a character time from the first one actually sent.
+size_t Rfc2217Server::DueBytes(const Segment& segment, Clock::time_point now) const {
+  size_t due = ArrivedBy(now, segment.first_due, segment.bytes.size(), options_.pacing);
+  if (options_.pacing) {
+    const size_t spaced = segment.first_sent ? ArrivedBy(now, *segment.first_sent, segment.bytes.size(), true) : 1;
+    due = std::min(due, spaced);
+  }
+  return due;
+}
+
+Clock::time_point Rfc2217Server::NextRelease(const Segment& segment) const {
+  const auto offset = static_cast<long>(segment.released) * kCharacterTime;
+  Clock::time_point next = segment.first_due + offset;
+  if (segment.first_sent) next = std::max(next, *segment.first_sent + offset);
+  return next;
 }
 
 void Rfc2217Server::Flush() {
@@ -538,7 +568,7 @@ void Rfc2217Server::Purge(uint8_t value) {
   Answer(cpo::SERVER + cpo::PURGE_DATA, value);
 }
 
-void Rfc2217Server::SendCommand(std::string bytes) { to_host_.push_back(Segment{false, std::move(bytes), {}}); }
+void Rfc2217Server::SendCommand(std::string bytes) { to_host_.push_back(Segment{false, std::move(bytes), {}, 0, std::nullopt}); }
 
 void Rfc2217Server::Answer(uint8_t code, std::span<const uint8_t> value) {
   std::string out(telnet::SubnegotiationSize(1 + value.size()), '\0');
@@ -561,7 +591,7 @@ Clock::time_point Rfc2217Server::NextWake(Clock::time_point now) const {
     if (!head.data) {
       consider(now);
     } else if (!suspended_) {
-      consider(head.first_due + static_cast<long>(head.released) * kCharacterTime);
+      consider(NextRelease(head));
     }
   }
   return next;

@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,8 @@ private:
     std::string bytes;
     Clock::time_point first_due;  // when the first data byte has crossed the wire
     size_t released = 0;
+    // When the first byte actually went out: a late wake-up must not squeeze the rest together.
+    std::optional<Clock::time_point> first_sent;
   };
   struct Watch {
     int fd;
@@ -89,7 +92,10 @@ private:
   void Service(Clock::time_point now);
   void DeliverToDevice(Clock::time_point now);
   void NotifyLines(Clock::time_point now, bool force);
+  void NotifyState(uint8_t state, bool force);
   void ReleaseOutput(Clock::time_point now);
+  size_t DueBytes(const Segment& segment, Clock::time_point now) const;
+  Clock::time_point NextRelease(const Segment& segment) const;
   void Flush();
   Clock::time_point NextWake(Clock::time_point now) const;
   void RunPosted();
