@@ -1,8 +1,8 @@
 #include "support/test_env.h"
 
-#include <unistd.h>
-
+#include <chrono>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <sstream>
 
@@ -15,6 +15,16 @@ namespace zor::test {
 namespace {
 uint64_t g_virtual_ms = 0;
 void VirtualSleep(uint32_t ms) { g_virtual_ms += ms; }
+
+// Tells this run's scratch folders from those of test programs running beside it.
+const std::string& RunTag() {
+  static const std::string tag = [] {
+    std::random_device random;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    return std::to_string(random()) + "-" + std::to_string(now % 1000000);
+  }();
+  return tag;
+}
 }  // namespace
 
 uint64_t VirtualTime() { return g_virtual_ms; }
@@ -25,7 +35,17 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
-  return text.str();
+  std::string bytes = text.str();
+#if defined(_WIN32)
+  // Text files end their lines with CR LF here; a CR of the data itself stays.
+  size_t out = 0;
+  for (size_t in_at = 0; in_at < bytes.size(); ++in_at) {
+    if (bytes[in_at] == '\r' && in_at + 1 < bytes.size() && bytes[in_at + 1] == '\n') continue;
+    bytes[out++] = bytes[in_at];
+  }
+  bytes.resize(out);
+#endif
+  return bytes;
 }
 
 std::string NormaliseStamps(const std::string& text) {
@@ -42,7 +62,7 @@ void SlotTest::SetUp() {
   guard_ = std::make_unique<FakeLineGuard>(device);
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   scratch = std::filesystem::temp_directory_path() /
-            ("zor-test-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" +
+            ("zor-test-" + RunTag() + "-" + info->test_suite_name() + "-" +
              info->name());
   std::filesystem::remove_all(scratch);
   std::filesystem::create_directories(scratch);

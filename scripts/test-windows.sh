@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Cross-builds the library and its tests for Windows (preset mingw, build/mingw) and runs them
+# under Wine in a fresh Wine prefix; the exchange over loopback uses a zor-sim built for this
+# machine: $ZOR_SIM when set, otherwise the one of the default preset (built here when missing).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(g++-mingw-w64-x86-64-posix wine64 googletest python3)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  as_root=()
+  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${as_root[@]}" apt-get update
+  "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+sim=${ZOR_SIM:-}
+if [ -z "$sim" ]; then
+  [ -f build/default/CMakeCache.txt ] || cmake --preset default
+  cmake --build --preset default -j2 --target zor-sim
+  sim=$PWD/build/default/simulator/zor-sim
+fi
+
+if [ -z "${ZOR_WINEPREFIX:-}" ]; then
+  ZOR_WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/zor-wine.XXXXXX")
+  export ZOR_WINEPREFIX
+  own_prefix=1
+fi
+cleanup() {
+  local wineserver
+  wineserver=$(command -v wineserver || ls /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver 2>/dev/null | head -n 1 || true)
+  [ -n "$wineserver" ] && WINEPREFIX=$ZOR_WINEPREFIX "$wineserver" -k 2>/dev/null || true
+  [ -n "${own_prefix:-}" ] && rm -rf "$ZOR_WINEPREFIX"
+  return 0
+}
+trap cleanup EXIT
+
+cmake --preset mingw -DZOR_NATIVE_SIM="$sim"
+cmake --build --preset mingw -j2
+ctest --preset mingw -j2
