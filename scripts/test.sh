@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite (the command CI runs).
+# Builds everything and runs the whole test suite, the Windows build under Wine included (the
+# command CI runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset default
 cmake --build --preset default -j2
 ctest --preset default -j2
+# The Windows build of the library and its tests, under Wine.
+scripts/test-windows.sh
