@@ -1,6 +1,7 @@
 #include "support/test_env.h"
 
 #include <chrono>
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <regex>
@@ -61,9 +62,10 @@ void SlotTest::SetUp() {
   LoadSlots();
   guard_ = std::make_unique<FakeLineGuard>(device);
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  scratch = std::filesystem::temp_directory_path() /
-            ("zor-test-" + RunTag() + "-" + info->test_suite_name() + "-" +
-             info->name());
+  // Parameterised tests have "/" in their names: one folder level only, so it is removed whole.
+  std::string name = "zor-test-" + RunTag() + "-" + info->test_suite_name() + "-" + info->name();
+  std::replace(name.begin(), name.end(), '/', '_');
+  scratch = std::filesystem::temp_directory_path() / name;
   std::filesystem::remove_all(scratch);
   std::filesystem::create_directories(scratch);
 }
