@@ -266,7 +266,8 @@ bool Rfc2217Line::Acknowledged(uint8_t code, uint8_t value, Ack ack) {
 }
 
 bool Rfc2217Line::Drain() {
-  while (!broken_) {
+  // Bounded, so a peer that never stops sending cannot hold the caller here.
+  for (int round = 0; round < 16 && !broken_; ++round) {
     size_t got = 0;
     net::Socket::Io io = socket_.Receive(raw_, sizeof raw_, got);
     if (io == net::Socket::Io::WouldBlock) break;
