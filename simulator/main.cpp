@@ -156,6 +156,7 @@ int main(int argc, char** argv) {
   std::string firmware_version;
   long long busy_us = config.busy_time.count();
   long long time_constant_ms = config.time_constant.count();
+  long long fault_hold_ms = config.fault_hold.count();
   bool pacing = true, trace = false;
   std::vector<std::string> faults;
 
@@ -177,6 +178,9 @@ int main(int argc, char** argv) {
   app.add_option("--time-constant", time_constant_ms, "milliseconds of the output response")
       ->check(CLI::Range(0LL, 3600000LL))
       ->capture_default_str();
+  app.add_option("--fault-hold", fault_hold_ms, "milliseconds the hold-cts and drop-dsr faults last")
+      ->check(CLI::Range(0LL, 3600000LL))
+      ->capture_default_str();
   app.add_option("--firmware-version", firmware_version, "firmware version, 4 hex digits (0102)");
   // On by default: the host checks CTS right after sending a command and again after the echo,
   // which a busy device or one that drops its lines after a reply passes only on a line where
@@ -190,6 +194,7 @@ int main(int argc, char** argv) {
   config.interlock_closed = interlock == "closed";
   config.busy_time = std::chrono::microseconds(busy_us);
   config.time_constant = std::chrono::milliseconds(time_constant_ms);
+  config.fault_hold = std::chrono::milliseconds(fault_hold_ms);
   if (!firmware_version.empty()) {
     if (firmware_version.size() != 4 || firmware_version.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
       std::cerr << "zor-sim: --firmware-version needs 4 hex digits\n";

@@ -86,7 +86,9 @@ private:
   bool Acknowledged(uint8_t code, uint8_t value, Ack ack);
   void Enqueue(uint8_t byte);
   uint32_t Dequeue(char* data, uint32_t count);
-  void ClearQueue() { queue_head_ = queue_count_ = 0; }
+  void ClearQueue();
+  void NotifyModemState(uint8_t state);
+  void ApplyDueModemStates();
 
   Rfc2217Timing timing_;
   net::Socket socket_;
@@ -101,6 +103,24 @@ private:
   bool discard_data_ = false;  // between a purge request and its acknowledgement
   std::array<uint32_t, kAckCount> acks_{};
   std::array<Acking, kAckCount> acking_{};
+
+  // A modem state told after data bytes that are not read yet takes effect once they are read,
+  // or after kStateHold at the latest: the reader sees the lines as they were when its bytes were
+  // sent, as on a serial line, where a reply is read while it arrives. Over TCP a notice of lines
+  // dropped after a reply could otherwise overtake the reading of that reply. The bound keeps
+  // bytes nobody reads (a surplus byte before a purge) from holding the lines back.
+  struct PendingState {
+    uint64_t after;  // the count of data bytes received before it
+    uint8_t state;
+    Clock::time_point arrived;
+  };
+  static constexpr std::chrono::milliseconds kStateHold{50};
+  static constexpr size_t kPendingStates = 32;
+  std::array<PendingState, kPendingStates> pending_states_{};
+  size_t pending_head_ = 0;
+  size_t pending_count_ = 0;
+  uint64_t bytes_in_ = 0;   // data bytes queued so far
+  uint64_t bytes_out_ = 0;  // data bytes read or purged so far
 
   static constexpr size_t kQueueSize = 65536;
   static constexpr size_t kWriteChunk = 2048;
@@ -182,7 +202,8 @@ bool Rfc2217Line::Read(char* data, uint32_t count, uint32_t& received) {
   Drain();
   received = Dequeue(data, count);
   if (timeouts_ == Timeouts::Poll || received == count) return received > 0 || !broken_;
-  auto deadline = Clock::now() + timing_.read_interval;
+  // As a serial port's read time-out: the whole read is bounded, trickling bytes do not stretch it.
+  const auto deadline = Clock::now() + timing_.read_interval;
   while (received < count && !broken_) {
     int ms = RemainingMs(deadline);
     if (ms == 0) break;
@@ -191,11 +212,7 @@ bool Rfc2217Line::Read(char* data, uint32_t count, uint32_t& received) {
       broken_ = true;
     } else if (ready != 0) {
       Drain();
-      uint32_t got = Dequeue(data + received, count - received);
-      if (got > 0) {
-        received += got;
-        deadline = Clock::now() + timing_.read_interval;
-      }
+      received += Dequeue(data + received, count - received);
     }
   }
   return received > 0 || !broken_;
@@ -233,6 +250,7 @@ bool Rfc2217Line::EscapeFunction(Escape function) {
 
 bool Rfc2217Line::ModemStatus(uint32_t& status) {
   if (!Drain()) return false;
+  ApplyDueModemStates();
   // Until the server has told the lines, none counts as active.
   status = modem_known_ ? (modem_state_ & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON)) : 0;
   return true;
@@ -334,8 +352,7 @@ void Rfc2217Line::Subnegotiation(std::span<const uint8_t> sub) {
     case cpo::SET_CONTROL: CountControlAck(value); break;
     case cpo::NOTIFY_LINESTATE: line_errors_ |= LineErrors(value); break;
     case cpo::NOTIFY_MODEMSTATE:
-      modem_state_ = value;
-      modem_known_ = true;
+      NotifyModemState(value);
       break;
     case cpo::PURGE_DATA:
       ++acks_[kPurge];
@@ -388,6 +405,40 @@ void Rfc2217Line::Enqueue(uint8_t byte) {
   }
   queue_[(queue_head_ + queue_count_) % kQueueSize] = byte;
   ++queue_count_;
+  ++bytes_in_;
+}
+
+void Rfc2217Line::ClearQueue() {
+  queue_head_ = queue_count_ = 0;
+  bytes_out_ = bytes_in_;
+  ApplyDueModemStates();
+}
+
+void Rfc2217Line::NotifyModemState(uint8_t state) {
+  if (queue_count_ == 0) {
+    modem_state_ = state;
+    modem_known_ = true;
+    return;
+  }
+  if (pending_count_ == kPendingStates) {  // a flood of notices: the oldest takes effect now
+    modem_state_ = pending_states_[pending_head_].state;
+    modem_known_ = true;
+    pending_head_ = (pending_head_ + 1) % kPendingStates;
+    --pending_count_;
+  }
+  pending_states_[(pending_head_ + pending_count_) % kPendingStates] = {bytes_in_, state, Clock::now()};
+  ++pending_count_;
+}
+
+void Rfc2217Line::ApplyDueModemStates() {
+  const auto held_since = Clock::now() - kStateHold;
+  while (pending_count_ > 0 && (pending_states_[pending_head_].after <= bytes_out_ ||
+                                pending_states_[pending_head_].arrived <= held_since)) {
+    modem_state_ = pending_states_[pending_head_].state;
+    modem_known_ = true;
+    pending_head_ = (pending_head_ + 1) % kPendingStates;
+    --pending_count_;
+  }
 }
 
 uint32_t Rfc2217Line::Dequeue(char* data, uint32_t count) {
@@ -399,6 +450,8 @@ uint32_t Rfc2217Line::Dequeue(char* data, uint32_t count) {
     queue_head_ = (queue_head_ + run) % kQueueSize;
     queue_count_ -= run;
   }
+  bytes_out_ += n;
+  ApplyDueModemStates();
   return n;
 }
 
