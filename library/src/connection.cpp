@@ -67,8 +67,7 @@ int32_t YesNoCommand(uint16_t PortNumber, char Command, int32_t* Answer, const c
   return DeviceCall(PortNumber, [&] {
     if (Answer == nullptr) return RefuseArgument(PortNumber, function, "null pointer");
     int32_t value = 0;
-    if (const int32_t code = WriteCommand(PortNumber, Command); code != 0) return code;
-    if (const int32_t code = ReadCommandBool(PortNumber, Command, value); code != 0) return code;
+    if (const int32_t code = QueryBool(PortNumber, Command, value); code != 0) return code;
     *Answer = value;
     return 0;
   });

@@ -204,6 +204,16 @@ int32_t Exchange(uint16_t PortNumber, char Command, const char* Data, int32_t Da
   return ReadCommand(PortNumber, Command, DataLength);
 }
 
+int32_t QueryBool(uint16_t PortNumber, char Command, int32_t& Value) {
+  if (const int32_t code = WriteCommand(PortNumber, Command); code != 0) return code;
+  return ReadCommandBool(PortNumber, Command, Value);
+}
+
+int32_t QueryInt(uint16_t PortNumber, char Command, int32_t DataLength, uint32_t& Value) {
+  if (const int32_t code = WriteCommand(PortNumber, Command); code != 0) return code;
+  return ReadCommandInt(PortNumber, Command, DataLength, Value);
+}
+
 bool ConvertHexDigit(char c, uint8_t& value) {
   if (c >= 'a' && c <= 'f') return false;
   uint32_t v = 0;

@@ -47,6 +47,10 @@ int32_t ReadCommandInt(uint16_t PortNumber, char Command, int32_t DataLength, ui
 // text, and the reply of DataLength data bytes, which is then in ReplyBuffer as a NUL-ended text.
 int32_t Exchange(uint16_t PortNumber, char Command, const char* Data, int32_t DataLength);
 
+// A command without data answered with "Y" or "N" (1 or 0), or with one hex number.
+int32_t QueryBool(uint16_t PortNumber, char Command, int32_t& Value);
+int32_t QueryInt(uint16_t PortNumber, char Command, int32_t DataLength, uint32_t& Value);
+
 // "0"-"9" and "A"-"F" only.
 bool ConvertHexDigit(char c, uint8_t& value);
 // One hex number by the scanf "%X" rules: leading blanks, an optional sign and 0x prefix, digits

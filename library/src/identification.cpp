@@ -67,9 +67,8 @@ int32_t COM_ZOR4_GetUptime(uint16_t PortNumber, uint32_t* Seconds, uint16_t* Mil
 int32_t COM_ZOR4_FW_Ver(uint16_t PortNumber, uint16_t* Version) {
   return DeviceCall(PortNumber, [&] {
     if (Version == nullptr) return RefuseArgument(PortNumber, "COM_ZOR4_FW_Ver", "Version=NULL");
-    if (const int32_t code = WriteCommand(PortNumber, 'V')) return code;
     uint32_t number = 0;
-    if (const int32_t code = ReadCommandInt(PortNumber, 'V', 4, number)) return code;
+    if (const int32_t code = QueryInt(PortNumber, 'V', 4, number)) return code;
     *Version = static_cast<uint16_t>(number);
     return 0;
   });
@@ -116,9 +115,8 @@ int32_t COM_ZOR4_Prod_ID_Sized(uint16_t PortNumber, char* Identification, uint32
 int32_t COM_ZOR4_Prod_No(uint16_t PortNumber, int32_t* Number) {
   return DeviceCall(PortNumber, [&] {
     if (Number == nullptr) return RefuseArgument(PortNumber, "COM_ZOR4_Prod_No", "Number=NULL");
-    if (const int32_t code = WriteCommand(PortNumber, 'N')) return code;
     uint32_t number = 0;
-    if (const int32_t code = ReadCommandInt(PortNumber, 'N', 8, number)) return code;
+    if (const int32_t code = QueryInt(PortNumber, 'N', 8, number)) return code;
     *Number = static_cast<int32_t>(number);
     return 0;
   });

@@ -40,9 +40,8 @@ int32_t COM_ZOR4_Get_HVSupplyData(uint16_t PortNumber, double* PositiveVoltage,
 int32_t COM_ZOR4_Get_InterlockState(uint16_t PortNumber, int32_t* Interlock) {
   return DeviceCall(PortNumber, [&] {
     if (Interlock == nullptr) return RefuseArgument(PortNumber, "COM_ZOR4_Get_InterlockState", "NULL pointer");
-    if (const int32_t code = WriteCommand(PortNumber, 'I')) return code;
     int32_t closed = 0;
-    if (const int32_t code = ReadCommandBool(PortNumber, 'I', closed)) return code;
+    if (const int32_t code = QueryBool(PortNumber, 'I', closed)) return code;
     *Interlock = closed;
     return 0;
   });
