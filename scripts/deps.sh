@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          python3 python3-serial ser2net socat tmux)
+          python3 python3-serial ser2net socat tmux groff-base man-db pkgconf dpkg-dev)
 
 missing=()
 for p in "${packages[@]}"; do

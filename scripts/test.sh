@@ -7,5 +7,7 @@ scripts/deps.sh
 cmake --preset default
 cmake --build --preset default -j2
 ctest --preset default -j2
+# Installed as users have it: into a prefix, the examples built against it, the Debian package.
+scripts/test-install.sh
 # The Windows build of the library and its tests, under Wine.
 scripts/test-windows.sh
