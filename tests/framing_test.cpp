@@ -190,6 +190,45 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"AnyLengthEmptyText", "V\r", -1, 0, "", ""}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// A read that stops at the terminator ends when it is in: a reply of unknown length no longer
+// waits out the 10 ms read time-out, and bytes that come after it stay queued.
+struct TimedReply {
+  const char* name;
+  std::vector<std::string> bursts;
+  int32_t length;
+  int32_t code;
+  const char* text;      // ReplyBuffer
+  uint64_t waited_ms;    // read time-outs waited out and repeat sleeps
+  const char* left_over;
+};
+
+void PrintTo(const TimedReply& c, std::ostream* os) { *os << c.name; }
+
+class ReplyTimingTest : public FramingTest, public ::testing::WithParamInterface<TimedReply> {};
+
+TEST_P(ReplyTimingTest, EndsAtTheTerminatorWithoutWaitingOutTheTimeOut) {
+  const TimedReply& c = GetParam();
+  for (const std::string& burst : c.bursts) device->Reply(burst);
+  EXPECT_EQ(ReadCommand(kPort, 'P', c.length), c.code);
+  EXPECT_STREQ(ReplyBuffer, c.text);
+  EXPECT_EQ(VirtualTime(), c.waited_ms);
+  EXPECT_EQ(device->Pending(), c.left_over);
+  const bool repeated = DebugEntries().find("repeating the operation") != std::string::npos;
+  EXPECT_EQ(repeated, c.waited_ms > 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ReplyTimingTest,
+    ::testing::Values(
+        TimedReply{"AnyLength", {"PZORLINE HV-4\r", "P"}, 0, 0, "ZORLINE HV-4", 0, "P"},
+        TimedReply{"AnyLengthEmpty", {"P\r", "P"}, 0, 0, "", 0, "P"},
+        // The first burst lacks the terminator: that read waits out its 10 ms, then comes the
+        // repeat after its 5 ms sleep.
+        TimedReply{"AnyLengthInTwoBursts", {"PZOR", "LINE\r", "P"}, 0, 0, "ZORLINE", 15, "P"},
+        TimedReply{"FixedLength", {"P0102\r", "P"}, 4, 0, "0102", 0, "P"},
+        TimedReply{"FixedLengthCutShort", {"P\r", "P"}, 4, -11, "\r", 0, "P"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 TEST_F(FramingTest, SuccessfulReplyIsANulEndedText) {
   device->Reply("V0102\r");
   ASSERT_EQ(ReadCommand(kPort, 'V', 4), 0);

@@ -154,11 +154,12 @@ protected:
     std::string data;
     double ms;
   };
-  TimedRead Read(uint32_t count) {
+  TimedRead Read(uint32_t count, bool to_terminator = false) {
     std::vector<char> buffer(count);
     uint32_t received = 12345;
     const auto start = Clock::now();
-    const bool ok = line_->Read(buffer.data(), count, received);
+    const bool ok = to_terminator ? line_->ReadToTerminator(buffer.data(), count, received)
+                                  : line_->Read(buffer.data(), count, received);
     const double ms = MsSince(start);
     if (!ok) return {false, {}, ms};
     return {true, std::string(buffer.data(), std::min(received, count)), ms};
@@ -269,11 +270,13 @@ TEST_F(PosixLineTest, ReadReturnsAtOnceWhenNothingMoreIsToBeWaitedFor) {
     Timeouts set;
     std::string pending;
     uint32_t ask;
+    bool to_terminator = false;
   };
   const Case cases[] = {
-      {Timeouts::Normal, "12345678", 8},  // every asked byte is there
-      {Timeouts::Poll, "1234", 8},        // the poll set takes what has come
-      {Timeouts::Poll, "", 8},            // even nothing
+      {Timeouts::Normal, "12345678", 8},           // every asked byte is there
+      {Timeouts::Normal, "ZORLINE\r", 100, true},  // the terminator is in
+      {Timeouts::Poll, "1234", 8},                 // the poll set takes what has come
+      {Timeouts::Poll, "", 8},                     // even nothing
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pending + (c.set == Timeouts::Poll ? " poll" : " normal"));
@@ -284,7 +287,7 @@ TEST_F(PosixLineTest, ReadReturnsAtOnceWhenNothingMoreIsToBeWaitedFor) {
         ASSERT_TRUE(pty_.Send(c.pending));
         AwaitPending();
       }
-      const TimedRead r = Read(c.ask);
+      const TimedRead r = Read(c.ask, c.to_terminator);
       EXPECT_TRUE(r.ok);
       EXPECT_EQ(r.data, c.pending);
       fastest = std::min(fastest, r.ms);

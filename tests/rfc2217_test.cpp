@@ -591,6 +591,34 @@ TEST(Rfc2217Peer, ReadTimeOutsBoundTheWholeRead) {
   EXPECT_LT(MsSince(start), 50.0) << "all bytes asked for end the read at once";
 }
 
+// A reply of unknown length: the read ends when its terminator is in, not at the time-out, and
+// what comes later is left for the next read.
+TEST(Rfc2217Peer, ReadToTerminatorEndsOnceTheTerminatorIsIn) {
+  ScriptedPeer peer;
+  zor::Rfc2217Timing timing = Fast();
+  timing.read_interval = 200ms;
+  auto line = OpenReady(peer.Url(), timing);
+  ASSERT_NE(line, nullptr);
+  std::thread sender([&] {
+    peer.Send("ZOR");
+    std::this_thread::sleep_for(20ms);
+    peer.Send("LINE\r");
+    std::this_thread::sleep_for(20ms);
+    peer.Send("next");
+  });
+  char buffer[64];
+  uint32_t n = 0;
+  const auto start = Clock::now();
+  EXPECT_TRUE(line->ReadToTerminator(buffer, sizeof buffer, n));
+  const double took = MsSince(start);
+  sender.join();
+  EXPECT_EQ(std::string(buffer, n), "ZORLINE\r");
+  EXPECT_LT(took, 150.0) << "the read waited out its time-out";
+  std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(line->Read(buffer, 4, n));
+  EXPECT_EQ(std::string(buffer, n), "next");
+}
+
 TEST(Rfc2217Peer, PurgeDiscardsWhatWasSentBeforeItsAcknowledgement) {
   ScriptedPeer peer(With([](PeerBehaviour& b) { b.before_purge_ack = "in flight"; }));
   auto line = OpenReady(peer.Url());

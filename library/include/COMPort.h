@@ -53,7 +53,7 @@ public:
 
 private:
   bool OpenLine(const char* PortName);
-  bool ReadPlatform(char* data, uint32_t count, uint32_t& got);
+  bool ReadPlatform(char* data, uint32_t count, uint32_t& got, bool StopAtTerminator);
   void Debug(const char* format, ...)
 #if defined(__GNUC__)
       __attribute__((format(printf, 2, 3)))

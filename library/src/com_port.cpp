@@ -166,17 +166,20 @@ bool COMPort::DataAvailable() {
   if (ReceiveCount > 0) return true;
   (void)ResetCommTimeout();
   uint32_t got = 0;
-  const bool read_ok = ReadPlatform(ReceiveBuffer, ReceiveBufferSize, got);
+  const bool read_ok = ReadPlatform(ReceiveBuffer, ReceiveBufferSize, got, false);
   ReceiveCount = read_ok ? got : 0;
   if (!read_ok) Debug("COMPort::DataAvailable: Cannot read the port\n");
   (void)SetCommTimeout();
   return read_ok && ReceiveCount > 0 && DeviceReady();
 }
 
-// One platform read followed by the line-error fetch that follows every transfer.
-bool COMPort::ReadPlatform(char* data, uint32_t count, uint32_t& got) {
+// One platform read followed by the line-error fetch that follows every transfer. A read that
+// stops at the terminator lets the line end as soon as the terminator is in instead of waiting out
+// its time-out; bytes that come after it stay queued for the next read.
+bool COMPort::ReadPlatform(char* data, uint32_t count, uint32_t& got, bool StopAtTerminator) {
   got = 0;
-  const bool ok = Handle != nullptr && Handle->Read(data, count, got);
+  const bool ok = Handle != nullptr && (StopAtTerminator ? Handle->ReadToTerminator(data, count, got)
+                                                         : Handle->Read(data, count, got));
   if (!ok) got = 0;
   CommErrors = Handle != nullptr ? Handle->ClearErrors() : 0;
   WriteCOMError();
@@ -184,7 +187,7 @@ bool COMPort::ReadPlatform(char* data, uint32_t count, uint32_t& got) {
 }
 
 bool COMPort::ReadFile(char* data, uint32_t count, uint32_t& Received, bool StopAtTerminator) {
-  if (!ReadPlatform(data, count, Received)) {
+  if (!ReadPlatform(data, count, Received, StopAtTerminator)) {
     Debug("COMPort::ReadFile: Could not read the port\n");
     PortError = 7;
     return false;
@@ -197,7 +200,7 @@ bool COMPort::ReadFile(char* data, uint32_t count, uint32_t& Received, bool Stop
           r, static_cast<unsigned long>(Received), static_cast<unsigned long>(count));
     zor::SleepMs(kRepeatSleepMs);
     uint32_t got = 0;
-    if (!ReadPlatform(data + Received, count - Received, got)) {
+    if (!ReadPlatform(data + Received, count - Received, got, StopAtTerminator)) {
       Debug("COMPort::ReadFile: Could not read the port\n");
       if (Received == 0) {
         PortError = 7;

@@ -39,32 +39,44 @@ bool FakeLine::Purge() {
   return true;
 }
 
+namespace {
+
+// Moves up to count bytes of the first chunk to data; the rest of the chunk stays queued.
+uint32_t TakeFromChunk(std::deque<std::string>& chunks, char* data, uint32_t count) {
+  std::string& chunk = chunks.front();
+  const auto n = static_cast<uint32_t>(std::min<size_t>(count, chunk.size()));
+  std::memcpy(data, chunk.data(), n);
+  chunk.erase(0, n);
+  if (chunk.empty()) chunks.pop_front();
+  return n;
+}
+
+}  // namespace
+
 bool FakeLine::Read(char* data, uint32_t count, uint32_t& received) {
+  return ReadBytes(data, count, received, false);
+}
+
+bool FakeLine::ReadToTerminator(char* data, uint32_t count, uint32_t& received) {
+  return ReadBytes(data, count, received, true);
+}
+
+bool FakeLine::ReadBytes(char* data, uint32_t count, uint32_t& received, bool to_terminator) {
   received = 0;
   if (device_->Fails(Op::Read)) return false;
   auto& chunks = device_->chunks;
   if (device_->timeouts == Timeouts::Poll) {
     while (received < count && !chunks.empty()) {
-      std::string& chunk = chunks.front();
-      const auto n = static_cast<uint32_t>(std::min<size_t>(count - received, chunk.size()));
-      std::memcpy(data + received, chunk.data(), n);
-      received += n;
-      chunk.erase(0, n);
-      if (chunk.empty()) chunks.pop_front();
+      received += TakeFromChunk(chunks, data + received, count - received);
     }
     return true;
   }
-  if (chunks.empty()) {
+  if (!chunks.empty()) received = TakeFromChunk(chunks, data, count);
+  const bool ended = to_terminator && std::memchr(data, '\r', received) != nullptr;
+  if (received < count && !ended) {
     if (device_->real_time) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     AdvanceVirtualTime(10);
-    return true;
   }
-  std::string& chunk = chunks.front();
-  const auto n = static_cast<uint32_t>(std::min<size_t>(count, chunk.size()));
-  std::memcpy(data, chunk.data(), n);
-  received = n;
-  chunk.erase(0, n);
-  if (chunk.empty()) chunks.pop_front();
   return true;
 }
 

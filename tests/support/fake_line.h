@@ -25,7 +25,8 @@ enum class Op {
 // The device side, shared between the test and the line that the port owns.
 struct FakeDevice {
   // Bytes that arrive at the port: each chunk is one burst, delivered by one read (in part when
-  // the read asks for fewer bytes). A read with the normal time-outs and no chunk returns 0 bytes.
+  // the read asks for fewer bytes). A read with the normal time-outs that gets fewer bytes than
+  // asked waits out its 10 ms, unless it reads to a terminator and one came.
   std::deque<std::string> chunks;
   // Called with every block of bytes the host writes; may queue replies.
   std::function<void(FakeDevice&, std::string_view)> on_write;
@@ -41,7 +42,7 @@ struct FakeDevice {
   // A write reports this many bytes taken instead of all (when set).
   std::optional<uint32_t> short_write;
   uint32_t wait_event_mask = EV_TXEMPTY;
-  // With real_time, an empty read waits its 10 ms as a serial port would.
+  // With real_time, that wait is a real 10 ms sleep, as on a serial port; otherwise virtual time.
   bool real_time = false;
 
   // What happened.
@@ -67,6 +68,7 @@ public:
   bool SetTimeouts(Timeouts set) override;
   bool Purge() override;
   bool Read(char* data, uint32_t count, uint32_t& received) override;
+  bool ReadToTerminator(char* data, uint32_t count, uint32_t& received) override;
   bool Write(const char* data, uint32_t count, uint32_t& written) override;
   uint32_t ClearErrors() override;
   bool EscapeFunction(Escape function) override;
@@ -75,6 +77,8 @@ public:
   bool Close() override;
 
 private:
+  bool ReadBytes(char* data, uint32_t count, uint32_t& received, bool to_terminator);
+
   std::shared_ptr<FakeDevice> device_;
 };
 

@@ -49,6 +49,10 @@ public:
   virtual bool Purge() = 0;
   // Read up to count bytes within the time-out set in force; a failure is not 0 bytes.
   virtual bool Read(char* data, uint32_t count, uint32_t& received) = 0;
+  // As Read, but the read also ends as soon as a carriage return is among the bytes received, with
+  // what has arrived by then; bytes that come later stay queued for the next read. A backend whose
+  // platform cannot end a read at a character (Win32) reads as Read does.
+  virtual bool ReadToTerminator(char* data, uint32_t count, uint32_t& received) = 0;
   virtual bool Write(const char* data, uint32_t count, uint32_t& written) = 0;
   // Fetch and reset the line-error word (CE_ bits).
   virtual uint32_t ClearErrors() = 0;

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <string>
 #include <utility>
@@ -23,6 +24,7 @@ using std::chrono::milliseconds;
 // The normal set's total read time-out. Its 10 ms interval timer starts at the first byte and so
 // always ends after the total one: the total deadline alone decides when a read returns.
 constexpr milliseconds kReadTotal{10};
+constexpr char kTerminator = 0x0D;
 // Writes have no time-out, but a line whose driver takes no byte for this long is given up.
 constexpr milliseconds kWriteStall{1000};
 
@@ -147,13 +149,23 @@ bool PosixLine::SetTimeouts(Timeouts set) {
 bool PosixLine::Purge() { return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0; }
 
 bool PosixLine::Read(char* data, uint32_t count, uint32_t& received) {
+  return ReadBytes(data, count, received, false);
+}
+
+bool PosixLine::ReadToTerminator(char* data, uint32_t count, uint32_t& received) {
+  return ReadBytes(data, count, received, true);
+}
+
+bool PosixLine::ReadBytes(char* data, uint32_t count, uint32_t& received, bool to_terminator) {
   received = 0;
   if (fd_ < 0 || (data == nullptr && count > 0)) return false;
   const auto deadline = Clock::now() + (timeouts_ == Timeouts::Normal ? kReadTotal : milliseconds{0});
   while (received < count) {
     const ssize_t n = ::read(fd_, data + received, count - received);
     if (n > 0) {
+      const bool ended = to_terminator && std::memchr(data + received, kTerminator, static_cast<size_t>(n));
       received += static_cast<uint32_t>(n);
+      if (ended) break;  // what is behind the terminator can wait for the next read
       continue;
     }
     if (n == 0) return false;  // hung up or unplugged

@@ -24,6 +24,7 @@ public:
   bool SetTimeouts(Timeouts set) override;
   bool Purge() override;
   bool Read(char* data, uint32_t count, uint32_t& received) override;
+  bool ReadToTerminator(char* data, uint32_t count, uint32_t& received) override;
   bool Write(const char* data, uint32_t count, uint32_t& written) override;
   uint32_t ClearErrors() override;
   bool EscapeFunction(Escape function) override;
@@ -45,6 +46,7 @@ public:
 
 private:
   explicit PosixLine(int fd);
+  bool ReadBytes(char* data, uint32_t count, uint32_t& received, bool to_terminator);
   bool AwaitOutputDrained();
 
   int fd_;

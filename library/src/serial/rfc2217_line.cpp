@@ -18,6 +18,12 @@ namespace cpo = telnet::cpo;
 static_assert(cpo::MODEM_CTS == MS_CTS_ON && cpo::MODEM_DSR == MS_DSR_ON &&
               cpo::MODEM_RI == MS_RING_ON && cpo::MODEM_DCD == MS_RLSD_ON);
 
+constexpr char kTerminator = 0x0D;
+
+bool HasTerminator(const char* data, uint32_t count) {
+  return std::memchr(data, kTerminator, count) != nullptr;
+}
+
 constexpr uint8_t kModemStateMask = 0xFF;  // with the change flags, so a drop to all-off is told too
 constexpr uint8_t kLineStateMask =
     cpo::LINE_BREAK | cpo::LINE_FRAMING | cpo::LINE_PARITY | cpo::LINE_OVERRUN;
@@ -61,6 +67,7 @@ public:
   bool SetTimeouts(Timeouts set) override;
   bool Purge() override;
   bool Read(char* data, uint32_t count, uint32_t& received) override;
+  bool ReadToTerminator(char* data, uint32_t count, uint32_t& received) override;
   bool Write(const char* data, uint32_t count, uint32_t& written) override;
   uint32_t ClearErrors() override;
   bool EscapeFunction(Escape function) override;
@@ -74,6 +81,7 @@ private:
   enum class Acking { Unknown, Yes, No };
   enum class Agreement { Pending, Agreed, Refused };
 
+  bool ReadBytes(char* data, uint32_t count, uint32_t& received, bool to_terminator);
   bool Drain();
   template <typename Done>
   bool PumpUntil(Clock::time_point deadline, Done done);
@@ -199,12 +207,21 @@ bool Rfc2217Line::Purge() {
 }
 
 bool Rfc2217Line::Read(char* data, uint32_t count, uint32_t& received) {
+  return ReadBytes(data, count, received, false);
+}
+
+bool Rfc2217Line::ReadToTerminator(char* data, uint32_t count, uint32_t& received) {
+  return ReadBytes(data, count, received, true);
+}
+
+bool Rfc2217Line::ReadBytes(char* data, uint32_t count, uint32_t& received, bool to_terminator) {
   Drain();
   received = Dequeue(data, count);
-  if (timeouts_ == Timeouts::Poll || received == count) return received > 0 || !broken_;
+  bool ended = to_terminator && HasTerminator(data, received);
+  if (timeouts_ == Timeouts::Poll || received == count || ended) return received > 0 || !broken_;
   // As a serial port's read time-out: the whole read is bounded, trickling bytes do not stretch it.
   const auto deadline = Clock::now() + timing_.read_interval;
-  while (received < count && !broken_) {
+  while (received < count && !ended && !broken_) {
     int ms = RemainingMs(deadline);
     if (ms == 0) break;
     int ready = socket_.Wait(net::Socket::kReadable, ms);
@@ -212,7 +229,9 @@ bool Rfc2217Line::Read(char* data, uint32_t count, uint32_t& received) {
       broken_ = true;
     } else if (ready != 0) {
       Drain();
-      received += Dequeue(data + received, count - received);
+      const uint32_t got = Dequeue(data + received, count - received);
+      ended = to_terminator && HasTerminator(data + received, got);
+      received += got;
     }
   }
   return received > 0 || !broken_;

@@ -112,6 +112,12 @@ public:
     return ok != FALSE;
   }
 
+  // COMMTIMEOUTS know no end character (EvtChar only raises an event): the read runs its
+  // time-out as ever, and a reply of unknown length costs the 10 ms here.
+  bool ReadToTerminator(char* data, uint32_t count, uint32_t& received) override {
+    return Read(data, count, received);
+  }
+
   bool Write(const char* data, uint32_t count, uint32_t& written) override {
     DWORD put = 0;
     const BOOL ok = ::WriteFile(handle_, data, count, &put, nullptr);
