@@ -194,6 +194,7 @@ else
       [ ! -e "$f" ] || { echo "left: $f"; exit 1; }
     done
     ! ldconfig -p | grep -q "libCOM-ZOR4.so.1 "'
+  dpkg --purge zorline >/dev/null  # not even its entry in dpkg's database is left
 fi
 
 echo "install: $passed passed, $failed failed"
