@@ -20,3 +20,15 @@ void SleepMilliseconds(uint32_t milliseconds) {
 }
 
 }  // namespace zortester
+
+namespace zortester {
+
+int32_t AdvanceDeadline(int32_t deadline, uint32_t milliseconds) {
+  return static_cast<int32_t>(static_cast<uint32_t>(deadline) + milliseconds);
+}
+
+bool DeadlineReached(int32_t deadline, int32_t now) {
+  return static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(deadline)) >= 0;
+}
+
+}  // namespace zortester

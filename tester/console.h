@@ -26,6 +26,9 @@ class Console {
   // The next key code without echo and without waiting for Enter; waits for a key when none is.
   // At the end of the input: Esc.
   virtual int ReadKey() = 0;
+  // Whether the input has ended with no key left: no key will ever come, so a wait for one would
+  // not end (KeyWaiting stays true and ReadKey gives Esc). Never the case on an interactive console.
+  virtual bool InputEnded() { return false; }
 
   // Cursor services, rows and columns counted from 1. Without a terminal on both sides they do
   // nothing and the row reads 1: plain output gets no cursor control and no live lines.

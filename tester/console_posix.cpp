@@ -109,6 +109,11 @@ class PosixConsole final : public Console {
     return key;
   }
 
+  bool InputEnded() override {
+    Settle();
+    return keys_.empty() && end_;
+  }
+
   int CursorRow() override {
     if (!live_) return 1;
     const unsigned reports = reports_received_;

@@ -3,6 +3,7 @@ input, and the terminal settings given back on every way out. First in a pseudo-
 byte by byte, then in tmux with real keys."""
 import os
 import pty
+import re
 import select
 import shutil
 import signal
@@ -217,6 +218,78 @@ class Tmux(unittest.TestCase):
 
     def test_ctrl_c_ends_the_program(self):
         self.stopped(lambda: self.send("C-c"), 128 + signal.SIGINT)
+
+    def test_keypad_simulation_echoes_in_place_and_drives_the_device(self):
+        self.start(f"{ZORTESTER} {self.simulator.url} -g -K -e -o -T\necho \"exit status $?\"\n"
+                   f"{ZORTESTER} {self.simulator.url} -Q -l -T >display.txt\necho \"display read\"\n")
+        hint = ("Press 'Esc' to quit, arrow keys or 'Enter' to simulate the keypad, 'Space' or 'PgDn'/'PgUp' to "
+                "simulate the encoder")
+        self.wait_for(hint[:40])
+        # Channel 1 on and edited to 10 V (encoder and arrows, steps of 1 and 10 V), channel 2 on
+        # and off again, channel 3 on, the cursor back on channel 1.
+        keys = [("Right", "14D"), ("Enter", "00D"), ("PPage", "149"), ("C-PPage", "184"), ("M-PPage", "199"),
+                ("M-NPage", "1A1"), ("C-NPage", "176"), ("Up", "148"), ("Left", "14B"), ("Up", "148"),
+                ("Right", "14D"), ("Down", "150"), ("NPage", "151"), ("Enter", "00D"), ("Down", "150"),
+                ("Space", "020"), ("PPage", "149"), ("Right", "14D"), ("NPage", "151"), ("Space", "020"),
+                ("NPage", "151"), ("a", "061"), ("F2", "13C")]
+        for key, code in keys:
+            self.send(key)
+            lines = self.wait_for(f"KeyCode: {code}")
+            self.assertEqual([line for line in lines if "KeyCode" in line], [f"KeyCode: {code}"])
+        self.send("Escape")
+        lines = self.wait_for("display read")
+        self.assertEqual(lines, [
+            "Checking the DLL Version...", "DLL Version: 1.10", "Opening the communication port...",
+            "Communication port opened", "Simulating the keypad and the encoder:", hint[:100], hint[100:],
+            "Keypad simulation stopped",  # over the last echo
+            "Getting the output state:", "Output state:\tCh1: on \tCh2: off\tCh3: on \tCh4: off".expandtabs().rstrip(),
+            "Getting the output voltages:",
+            "Output voltages:\tCh1: 10.0V\tCh2: 0.0V\tCh3: 0.0V\tCh4: 0.0V".expandtabs(),
+            "Closing the communication port...", "Communication port closed", "Program finished", "exit status 0",
+            "display read"])
+        # The display shows what the same settings made by commands show.
+        reference = Simulator()
+        self.addCleanup(reference.stop)
+        expected = subprocess.run([ZORTESTER, reference.url, "-Q", "-O1", "10", "-E1", "y", "-E3", "y", "-l", "-T"],
+                                  capture_output=True, timeout=TIMEOUT).stdout.decode()
+        rows = [line for line in expected.split("\n") if line.startswith("LDC row ")]
+        self.assertEqual(len(rows), 8)
+        self.assertEqual(self.settings_file("display.txt"), "\n".join(rows) + "\n")
+
+    def test_test_protocol_writes_its_live_lines_at_their_rows(self):
+        simulator = Simulator("--channels", "1", "--voltage-min", "-1", "--voltage-max", "1")
+        self.addCleanup(simulator.stop)
+        self.start(f"{ZORTESTER} {simulator.url} -X p.txt 10 0 -T\necho \"exit status $?\"\n")
+        # The two supply lines over the blank line and the row under it, right after the uptime.
+        lines = self.wait_for("HV supply data: Positive: 240.000V, Negative: 240.000V, Heatsink: 31.00degC")
+        row = lines.index("HV supply data: Positive: 240.000V, Negative: 240.000V, Heatsink: 31.00degC")
+        self.assertEqual(lines[row - 1], "Housekeeping data: Supply: 24.000V, 5V: 5.000V, 3V: 3.300V, CPU: 42.00degC")
+        self.assertRegex(lines[row - 2], r"^Device uptime: ")
+        # Pause mode samples until SPACE, on the row under the step's line.
+        lines = self.wait_for("Measured output voltages: Ch1: -01.000V")
+        self.assertEqual(lines[-2:], ["Setting output voltages: -01.0V", "Measured output voltages: Ch1: -01.000V"])
+        self.send("Space")
+        lines = self.wait_for("exit status 0")
+        uptime = re.compile(r"Device uptime: 0:00:\d\d\.\d\d sec\.")
+        expected = [
+            "Communication port opened", re.compile(r"Test protocol created at .+"), "Product number: 74565",
+            "Product identification: ZORLINE HV-4 simulated", "Firmware version: 1.02", "Firmware date: Dec 11 2026",
+            "Hardware capabilities:", "\tNumber of channels: 1", "\tOutput voltage range: -1V..+1V",
+            "\tPrecision: 100mV", "\tCurrent sensor: not installed", "\tShutdown temperature: 85degC", uptime,
+            "Housekeeping data: Supply: 24.000V\t5V: 5.000V\t3V: 3.300V\tCPU: 42.00degC",
+            "HV supply data: Positive: 240.000V\tNegative: 240.000V\tHeatsink: 31.00degC",
+            "Interlock is closed", "Getting the set values of the output voltages:\tCh1: +00.0V",
+            "Setting output state:\tCh1: on ", "Testing output voltages:", "Press SPACE to proceed to the next value...",
+            "Setting output voltages: -01.0V", "Measured output voltages:\tCh1: -01.000V +0mV, -0mV",
+            "Testing finished, maximum voltage difference between set and measured values: 0mV",
+            "Resetting output state:\tCh1: off", "Restoring output voltages:\tCh1: +00.0V", uptime,
+            "Test protocol finished", "Communication port closed", "Program finished", "exit status 0"]
+        self.assertEqual(len(lines), len(expected), "\n".join(lines))
+        for got, want in zip(lines, expected):
+            if isinstance(want, re.Pattern):
+                self.assertRegex(got, want)
+            else:
+                self.assertEqual(got, want.expandtabs().rstrip())
 
 
 if __name__ == "__main__":

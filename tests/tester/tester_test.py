@@ -168,26 +168,30 @@ class KeyLoop(TesterCase):
                     "Enter the number of voltage steps at voltage limits that should not be considered: "]
         invalid = "Invalid answer, nothing done"
         name = b"p" * 259
-        cases = [  # keys, the prompts, how many of them are shown, whether the answers are refused
-            (b"O3\n10.5\n", voltage, 2, False),
-            (b"O 3 \r\n-7.5V\r\n", voltage, 2, False),
-            (b"E2\n1\n", state, 2, False), (b"E0\n0\n", state, 2, False),
-            (b"E2\n2\n", state, 2, False),             # neither 0 nor 1: nothing happens
-            (b"W1\n-5\n5\n200\n", cycle, 4, False), (b"w1\n-5\n5\n200\n", cycle, 4, False),
-            (b"X" + name + b"\n1.5\n2\n", protocol, 3, False), (b"xout.txt more\n1\n-1\n", protocol, 3, False),
-            (b"Ox\n", voltage, 1, True),
-            (b"O3\nabc\n", voltage, 2, True),
-            (b"E\n1\n", state, 1, True),
-            (b"E2\nyes\n", state, 2, True),
-            (b"W1\n0\n100\n\n", cycle, 4, True),
-            (b"X" + name + b"p\n1\n0\n", protocol, 1, True),  # a file name of 260 characters
-            (b"X\n", protocol, 1, True),
+        refused = [invalid, HOUSEKEEPING]
+        cycle_stopped = ["Press SPACE to stop...", "Output voltage:\tCh1: 5.0V", "Cycle stopped"]  # h dropped
+        cases = [  # keys, the prompts, how many of them are shown, what follows them
+            (b"O3\n10.5\n", voltage, 2, ["Output voltage:\tCh3: 10.5V", HOUSEKEEPING]),
+            (b"O 3 \r\n-7.5V\r\n", voltage, 2, ["Output voltage:\tCh3: -7.5V", HOUSEKEEPING]),
+            (b"E2\n1\n", state, 2, ["Output state:\tCh2: on ", HOUSEKEEPING]),
+            (b"E0\n0\n", state, 2, ["Output state:\tCh1: off\tCh2: off\tCh3: off\tCh4: off", HOUSEKEEPING]),
+            (b"E2\n2\n", state, 2, [HOUSEKEEPING]),             # neither 0 nor 1: nothing happens
+            (b"W1\n-5\n5\n200\n ", cycle, 4, cycle_stopped), (b"w1\n-5\n5\n200\n ", cycle, 4, cycle_stopped),
+            (b"X" + name + b"\n1.5\n2\n", protocol, 3, ["Cannot open the data file " + "p" * 259, HOUSEKEEPING]),
+            (b"xno/such/out.txt more\n1\n-1\n", protocol, 3, ["Cannot open the data file no/such/out.txt",
+                                                                HOUSEKEEPING]),
+            (b"Ox\n", voltage, 1, refused),
+            (b"O3\nabc\n", voltage, 2, refused),
+            (b"E\n1\n", state, 1, refused),
+            (b"E2\nyes\n", state, 2, refused),
+            (b"W1\n0\n100\n\n", cycle, 4, refused),
+            (b"X" + name + b"p\n1\n0\n", protocol, 1, refused),  # a file name of 260 characters
+            (b"X\n", protocol, 1, refused),
         ]
-        for keys, prompts, shown, refused in cases:
+        for keys, prompts, shown, after in cases:
             with self.subTest(keys=keys[:20]):
                 asked = "".join(prompts[:shown])
-                after = [asked + invalid, HOUSEKEEPING] if refused else [asked + HOUSEKEEPING]
-                self.keys(keys + b"h", [OPENED, HINT] + after + CLOSING)
+                self.keys(keys + b"h", [OPENED, HINT, asked + after[0]] + after[1:] + CLOSING)
         # The input ends at the prompt.
         self.keys(b"O", [OPENED, HINT, voltage[0] + invalid] + CLOSING)
 
