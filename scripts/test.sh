@@ -7,6 +7,8 @@ scripts/deps.sh
 cmake --preset default
 cmake --build --preset default -j2
 ctest --preset default -j2
+# The benchmarks for a moment each, so they keep building and running (bench/run: the table).
+bench/run --smoke --build build/default
 # Installed as users have it: into a prefix, the examples built against it, the Debian package.
 scripts/test-install.sh
 # The Windows build of the library and its tests, under Wine.
