@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "clock.h"
+
 namespace zortester {
 
 // Key codes: a character code, or 0x100 plus the PC keyboard's extended code for a key that yields
@@ -23,6 +25,12 @@ class Console {
   // Whether a key press is waiting. Returns at once, but for the few milliseconds that tell a lone
   // Esc from the start of a key sequence. At the end of the input a key (Esc) is always waiting.
   virtual bool KeyWaiting() = 0;
+  // Waits until a key press may be waiting or max_ms have passed, returning at once when input
+  // comes. A console that cannot wait for its input sleeps 1 ms instead, and its caller polls.
+  virtual void AwaitKey(int max_ms) {
+    (void)max_ms;
+    SleepMilliseconds(1);
+  }
   // The next key code without echo and without waiting for Enter; waits for a key when none is.
   // At the end of the input: Esc.
   virtual int ReadKey() = 0;

@@ -101,6 +101,12 @@ class PosixConsole final : public Console {
     return !keys_.empty() || end_;
   }
 
+  void AwaitKey(int max_ms) override {
+    if (!keys_.empty() || !raw_.empty() || end_) return;
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    (void)::poll(&input, 1, max_ms);  // input, time-out or a signal: the caller looks again
+  }
+
   int ReadKey() override {
     while (!KeyWaiting()) Fill(100);
     if (keys_.empty()) return kEscKey;  // the end of the input

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "clock.h"
 #include "command_table.h"
 #include "conversions.h"
 
@@ -27,6 +26,10 @@ void PrintHelp() {
       "      'Esc' to stop,                             '?' to get this help...\n",
       stdout);
 }
+
+// Idle, the loop waits on the console for the next key rather than waking every millisecond; a
+// key ends the wait at once, and the bound keeps every wait finite.
+constexpr int kIdleWaitMs = 100;
 
 enum class Answer { Run, Nothing, Invalid };
 
@@ -101,7 +104,7 @@ void RunKeyLoop(Run& run) {
       std::fflush(stdout);
     }
     if (!run.console.KeyWaiting()) {
-      SleepMilliseconds(1);
+      run.console.AwaitKey(kIdleWaitMs);
       continue;
     }
     const int key = run.console.ReadKey();
