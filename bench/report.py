@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Runs the benchmarks of bench/ against one zor-sim and prints their table (bench/run calls it).
+"""Runs the benchmarks of bench/ and prints their table (bench/run calls it): the library's CPU per
+exchange, paced exchanges against zor-sim beside the pyserial script, ZorTester idle in its key
+loop, and the cycle's and the test protocol's timed commands as zor-sim's trace records them.
 
 Usage: report.py BUILD_DIR [--smoke]
 
@@ -13,8 +15,10 @@ import math
 import os
 import re
 import select
+import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -49,9 +53,9 @@ def precise_timers():
 
 
 class Simulator:
-    def __init__(self, path):
-        self.process = subprocess.Popen([path, "--listen", "127.0.0.1:0"], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, preexec_fn=precise_timers)
+    def __init__(self, path, *options, trace=None):
+        self.process = subprocess.Popen([path, "--listen", "127.0.0.1:0", *options], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=trace, preexec_fn=precise_timers)
         ready, _, _ = select.select([self.process.stdout], [], [], 10)
         banner = self.process.stdout.readline().decode() if ready else ""
         match = re.match(r"zor-sim listening on (rfc2217://\S+)", banner)
@@ -120,6 +124,46 @@ def paced_samples(build, url, smoke):
     return best
 
 
+def turnarounds(trace_path):
+    """From the last byte of each reply leaving zor-sim to the next command arriving, in us: the
+    host's whole share between two exchanges, loopback both ways included."""
+    gaps, reply_end, in_command = [], None, False
+    with open(trace_path) as trace:
+        for entry in trace:
+            match = TRACE_DATA.match(entry)
+            if not match:
+                continue
+            seconds, data = float(match.group(1)), match.group(3).split()
+            if match.group(2) == "dev> ":
+                reply_end = seconds if data[-1] == "0D" else None
+                continue
+            if not in_command and reply_end is not None:
+                gaps.append((seconds - reply_end) * 1e6)
+                reply_end = None
+            in_command = data[-1] != "0D"
+    return gaps
+
+
+def turnaround_rows(build, smoke):
+    """Our client and pyserial's, each against a zor-sim that traces the exchange."""
+    count = "3" if smoke else "200"
+    clients = [("ours", [os.path.join(build, "bench", "paced_bench")]),
+               ("pyserial", [sys.executable, os.path.join(HERE, "pyserial_alternative.py")])]
+    rows = []
+    with tempfile.TemporaryDirectory() as scratch:
+        for client, command in clients:
+            trace_path = os.path.join(scratch, "trace")
+            with open(trace_path, "w") as trace:
+                simulator = Simulator(os.path.join(build, "simulator", "zor-sim"), "--trace", trace=trace)
+                try:
+                    run_json(command + [simulator.url, count, "fixed", "data", "variable"], 300)
+                finally:
+                    simulator.stop()
+            gaps = turnarounds(trace_path)
+            rows.append((client, len(gaps), percentile(gaps, 50), percentile(gaps, 99)))
+    return rows
+
+
 def paced_rows(samples):
     rows = []
     for key, title, out_chars, back_chars in CLASSES:
@@ -167,13 +211,115 @@ def idle_share(build, url, seconds):
         os.close(slave)
 
 
+# ---- schedule keeping ----
+
+TRACE_DATA = re.compile(r"^\s*([0-9.]+) (host>|dev> ) data((?: [0-9A-F]{2})+)  \|")
+
+
+def commands_of(trace_path):
+    """The command lines the host sent, each with the time its first byte reached zor-sim."""
+    commands, line, since = [], "", None
+    with open(trace_path) as trace:
+        for entry in trace:
+            match = TRACE_DATA.match(entry)
+            if not match or match.group(2) != "host>":
+                continue
+            seconds = float(match.group(1))
+            for byte in match.group(3).split():
+                if since is None:
+                    since = seconds
+                if byte == "0D":
+                    commands.append((since, line))
+                    line, since = "", None
+                else:
+                    line += chr(int(byte, 16))
+    return commands
+
+
+def run_tester(build, url, arguments, stop_after=None):
+    """ZorTester with its keys on a pipe; SPACE after stop_after seconds, then the end of input."""
+    process = subprocess.Popen([os.path.join(build, "tester", "ZorTester"), url, "-Q", *arguments],
+                               stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    try:
+        if stop_after is not None:
+            time.sleep(stop_after)
+            process.stdin.write(b" ")
+            process.stdin.flush()
+        process.stdin.close()
+        process.wait(timeout=120)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
+def cycle_deviations(commands, period_ms):
+    """Each setting after the first against the first one plus whole half periods, in ms."""
+    edges = [t for t, line in commands if line.startswith("o") and len(line) == 6]
+    half = period_ms // 2  # both phases of an even period
+    return [(t - edges[0]) * 1e3 - k * half for k, t in enumerate(edges) if k > 0]
+
+
+def protocol_deviations(commands):
+    """The samples of the test protocol against their schedule, in ms: the housekeeping readings
+    500 ms apart from the first, and in every voltage step the first monitor reading of each sample
+    2000 ms (first step) or 1500 ms after the step's first setting, then every 500 ms."""
+    deviations = []
+    housekeeping = [t for t, line in commands if line == "H"]
+    deviations += [(t - housekeeping[0]) * 1e3 - 500 * k for k, t in enumerate(housekeeping) if k > 0]
+    step_start, settle, sample, previous, previous_t = None, 2000, 0, "", 0.0
+    for t, line in commands:
+        if line.startswith("o") and len(line) == 6 and not previous.startswith("o"):
+            if step_start is not None:
+                settle = 1500
+            step_start, sample = t, 0
+        elif (line.startswith("O") and step_start is not None and
+              (not previous.startswith("O") or t - previous_t > 0.2)):  # a sample's first reading
+            deviations.append((t - step_start) * 1e3 - settle - 500 * sample)
+            sample += 1
+        previous, previous_t = line, t
+    return deviations
+
+
+def schedule_rows(build, smoke):
+    """Runs the cycle at both periods and (in a full run) a test protocol against a zor-sim that
+    traces the exchange; the deviations of the edges its trace shows."""
+    runs = [("cycle, period 1000 ms", ["-W1", "50", "150", "1000"], 1.2 if smoke else 20.2),
+            ("cycle, period 50 ms", ["-W1", "50", "150", "50"], 0.3 if smoke else 10.0)]
+    if not smoke:
+        runs.append(("test protocol, sample waits", ["-x", "", "1000", "0"], None))
+    rows = []
+    with tempfile.TemporaryDirectory() as scratch:
+        for title, arguments, seconds in runs:
+            trace_path = os.path.join(scratch, "trace")
+            with open(trace_path, "w") as trace:
+                # Two voltage steps of the protocol: 0 V and 1000 V.
+                simulator = Simulator(os.path.join(build, "simulator", "zor-sim"), "--trace",
+                                      "--voltage-min", "0", "--voltage-max", "1000", trace=trace)
+                try:
+                    if arguments[0] == "-x":
+                        arguments[1] = os.path.join(scratch, "protocol.txt")
+                    run_tester(build, simulator.url, arguments, seconds)
+                finally:
+                    simulator.stop()
+            commands = commands_of(trace_path)
+            deviations = (protocol_deviations(commands) if arguments[0] == "-x"
+                          else cycle_deviations(commands, int(arguments[3])))
+            if not deviations:
+                raise SystemExit("bench: no timed edges in the trace of the " + title)
+            late = [abs(d) for d in deviations]
+            rows.append((title, len(deviations), statistics.median(deviations), percentile(late, 99),
+                         min(deviations), max(deviations)))
+    return rows
+
+
 # ---- the table ----
 
 def verdict(met):
     return "met" if met else "NOT met"
 
 
-def print_table(build, smoke, cpu, paced, idle, idle_seconds, loads):
+def print_table(build, smoke, cpu, paced, turnaround, idle, idle_seconds, schedule, loads):
     print("COM-ZOR4 benchmarks%s: build %s; load %.2f before, %.2f after" %
           (" (smoke run, figures not meaningful)" if smoke else "", build, loads[0], loads[1]))
     print()
@@ -191,9 +337,21 @@ def print_table(build, smoke, cpu, paced, idle, idle_seconds, loads):
         print("  %-32s %8.3f %8.3f %8.3f %5d %8.3f %6s %8.3f %8.3f %8.3f %6s" %
               (title, wire / 1e3, p50 / 1e3, p99 / 1e3, n, ratio, verdict(ratio <= 1.10),
                py50 / 1e3, py99 / 1e3, versus, verdict(versus < 1.0)))
+    print("  The client's share between two exchanges, from a reply's last byte leaving zor-sim to")
+    print("  the next command arriving (H, o and P exchanges, zor-sim tracing), in us:")
+    for client, n, p50, p99 in turnaround:
+        print("    %-10s p50 %7.1f   p99 %7.1f   (%d exchanges)" % (client, p50, p99, n))
     print()
     print("Idle: ZorTester in its key loop on a terminal for %g s: %.3f %% of one core (target: "
           "below 1 %%) %s" % (idle_seconds, idle * 100, verdict(idle < 0.01)))
+    print()
+    print("Schedule keeping: arrival of each timed command at zor-sim against its schedule, in ms")
+    print("  (target: within 2 ms at p99; the first command of a run or phase sets its schedule)")
+    print("  %-32s %5s %8s %8s %8s %8s" % ("run", "edges", "median", "p99 |d|", "min", "max"))
+    for title, n, median, p99, low, high in schedule:
+        print("  %-32s %5d %8.3f %8.3f %8.3f %8.3f  %s" % (title, n, median, p99, low, high, verdict(p99 <= 2.0)))
+    if smoke:
+        print("  (the test protocol takes about 20 s and is left out of the smoke run)")
 
 
 def main():
@@ -202,7 +360,7 @@ def main():
     parser.add_argument("--smoke", action="store_true")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    idle_seconds = 1 if args.smoke else 10
+    idle_seconds = 0.5 if args.smoke else 10
     before = load()
     cpu = cpu_rows(build, args.smoke)
     simulator = Simulator(os.path.join(build, "simulator", "zor-sim"))
@@ -211,7 +369,9 @@ def main():
         idle = idle_share(build, simulator.url, idle_seconds)
     finally:
         simulator.stop()
-    print_table(build, args.smoke, cpu, paced, idle, idle_seconds, (before, load()))
+    turnaround = turnaround_rows(build, args.smoke)
+    schedule = schedule_rows(build, args.smoke)
+    print_table(build, args.smoke, cpu, paced, turnaround, idle, idle_seconds, schedule, (before, load()))
 
 
 if __name__ == "__main__":
