@@ -357,6 +357,7 @@ class TestProtocol {
           return false;
         }
       }
+      // A step too small for the device's grid would set this voltage again and again.
       if (!first && !(voltage > previous_)) {
         std::printf("The voltage step of %g V does not raise the set voltage above %+05.1lfV, stepping ended\n",
                     step_, previous_);
