@@ -26,8 +26,17 @@ unset DISPLAY
 {
   flock 9
   if [ ! -f "$prefix/.zor-ready" ]; then
-    "$wine" wineboot --init >/dev/null 2>&1 || true
+    "$wine" wineboot --init </dev/null >/dev/null 2>&1 9>&- || true
     touch "$prefix/.zor-ready"
+  fi
+  # The first program of a Wine server starts Wine's services, which hold that program's standard
+  # error until the server ends, so a caller reading it would wait seconds after every program:
+  # the server and its services are started here, apart from the caller's pipes and from this
+  # lock, and kept a while.
+  wineserver=$(command -v wineserver || ls /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver 2>/dev/null | head -n 1 || true)
+  if [ -n "$wineserver" ] && ! "$wineserver" -k0 2>/dev/null; then
+    "$wineserver" -p30 </dev/null >/dev/null 2>&1 9>&- || true
+    "$wine" wineboot </dev/null >/dev/null 2>&1 9>&- || true
   fi
 } 9>"$prefix/.zor-lock"
 
