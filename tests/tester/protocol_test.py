@@ -14,7 +14,7 @@ import time
 import unittest
 
 from live_support import CommandRelay, LiveTester
-from tester_support import ZORTESTER, Simulator, TesterCase, assert_lines
+from tester_support import WINDOWS, Simulator, TesterCase, assert_lines, tester_command, text_mode_output
 
 OPENED = "Communication port opened"
 CLOSING = ["Communication port closed", "Program finished"]
@@ -90,17 +90,19 @@ class ProtocolCase(TesterCase):
     def run_protocol(self, arguments, keys=b"", timeout=40):
         """Runs ZorTester to its end with `keys` and then the end of the input on standard input."""
         self.started = datetime.datetime.now()
-        result = subprocess.run([ZORTESTER, *arguments], input=keys, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                cwd=self.folder, timeout=timeout)
+        command, executable = tester_command()
+        result = subprocess.run([*command, *arguments], executable=executable, input=keys, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, cwd=self.folder, timeout=timeout)
         self.assertEqual(result.stderr, b"")
         self.assertEqual(result.returncode, 0)
-        return result.stdout.decode("latin-1")
+        return text_mode_output(self, result.stdout.decode("latin-1"))
 
     def protocol_file(self, name="p.txt"):
         with open(os.path.join(self.folder, name), "rb") as file:
             data = file.read()
-        self.assertNotIn(b"\r", data)
-        return data.decode("latin-1")
+        if not WINDOWS:
+            self.assertNotIn(b"\r", data)
+        return text_mode_output(self, data.decode("latin-1"))
 
     def check_stamp(self, output):
         """The time stamp is the local time at the start of the run."""

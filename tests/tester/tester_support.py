@@ -3,6 +3,7 @@ the simulator exactly when a chosen command passes."""
 import os
 import re
 import select
+import shlex
 import socket
 import subprocess
 import tempfile
@@ -13,6 +14,10 @@ import unittest
 ZORTESTER = os.environ.get("ZORTESTER", "")
 ZORSIM = os.environ.get("ZORSIM", "")
 CONSOLE_PROBE = os.environ.get("CONSOLE_PROBE", "")
+# What starts the program, such as Wine for ZorTester.exe: words put before its path.
+RUNNER = shlex.split(os.environ.get("ZORTESTER_RUNNER", ""))
+# A Windows program writes text mode: every line end is CR LF.
+WINDOWS = ZORTESTER.lower().endswith(".exe")
 
 TIMEOUT = 10  # seconds for any one program run
 
@@ -49,6 +54,24 @@ def usage(name="ZorTester"):
     """The usage text, its first line as a pattern (the build date varies)."""
     first = re.compile(re.escape(name) + r" ver\. 1\.00, compilation date: " + BUILD_DATE)
     return [first] + USAGE_REST.replace("{name}", name).split("\n")[:-1]
+
+
+def tester_command(argv0=None):
+    """The words that start ZorTester, through the runner when there is one, and the program that
+    is executed; `argv0` is the name the program is given, which a runner cannot pass on."""
+    if RUNNER:
+        if argv0 is not None:
+            raise unittest.SkipTest("a program started by a runner has its own name")
+        return RUNNER + [ZORTESTER], RUNNER[0]
+    return [argv0 or ZORTESTER], ZORTESTER
+
+
+def text_mode_output(test, output):
+    """The program's output with LF line ends; on Windows each must have come as CR LF."""
+    if not WINDOWS:
+        return output
+    test.assertNotRegex(output, r"(?<!\r)\n", "a line end without CR")
+    return output.replace("\r\n", "\n")
 
 
 def assert_lines(test, output, expected):
@@ -207,12 +230,13 @@ class TesterCase(unittest.TestCase):
     def run_tester(self, *arguments, keys=b"", argv0=None):
         """Runs ZorTester with `keys` on standard input; gives its output and exit status."""
         started = time.monotonic()
-        result = subprocess.run([argv0 or ZORTESTER, *arguments], executable=ZORTESTER, input=keys,
+        command, executable = tester_command(argv0)
+        result = subprocess.run([*command, *arguments], executable=executable, input=keys,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.folder,
                                 timeout=TIMEOUT)
         self.assertEqual(result.stderr, b"")
         self.elapsed = time.monotonic() - started
-        return result.stdout.decode("latin-1"), result.returncode
+        return text_mode_output(self, result.stdout.decode("latin-1")), result.returncode
 
     def check(self, arguments, expected, status=0, keys=b""):
         output, code = self.run_tester(*arguments, keys=keys)
