@@ -265,6 +265,25 @@ TEST_F(PosixLineTest, BytesTricklingInDoNotStretchANormalRead) {
   EXPECT_LT(r.ms, 60.0);
 }
 
+// Bytes that one driver read brings in behind the terminator are the next read's; a purge drops
+// them with the rest.
+TEST_F(PosixLineTest, ReadToTerminatorLeavesWhatCameBehindTheTerminatorQueued) {
+  ASSERT_TRUE(pty_.Send("ZORLINE\rV0102\r0"));
+  AwaitPending();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // all of it, not only the first byte
+  EXPECT_EQ(Read(64, true).data, "ZORLINE\r");
+  EXPECT_EQ(Read(64, true).data, "V0102\r");
+  EXPECT_EQ(Read(64).data, "0");
+
+  ASSERT_TRUE(pty_.Send("Z\rstale"));
+  AwaitPending();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(Read(64, true).data, "Z\r");
+  ASSERT_TRUE(line_->Purge());
+  ASSERT_TRUE(line_->SetTimeouts(Timeouts::Poll));
+  EXPECT_EQ(Read(64).data, "");
+}
+
 TEST_F(PosixLineTest, ReadReturnsAtOnceWhenNothingMoreIsToBeWaitedFor) {
   struct Case {
     Timeouts set;

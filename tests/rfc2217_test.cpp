@@ -619,6 +619,24 @@ TEST(Rfc2217Peer, ReadToTerminatorEndsOnceTheTerminatorIsIn) {
   EXPECT_EQ(std::string(buffer, n), "next");
 }
 
+// Bytes that arrived together with the terminator but behind it are the next read's: a reply of
+// unknown length ends at its terminator however the bytes were grouped on the way.
+TEST(Rfc2217Peer, ReadToTerminatorLeavesWhatCameBehindTheTerminatorQueued) {
+  ScriptedPeer peer;
+  auto line = OpenReady(peer.Url());
+  ASSERT_NE(line, nullptr);
+  peer.Send("ZORLINE\rV0102\r0");
+  std::this_thread::sleep_for(20ms);
+  char buffer[64];
+  uint32_t n = 0;
+  EXPECT_TRUE(line->ReadToTerminator(buffer, sizeof buffer, n));
+  EXPECT_EQ(std::string(buffer, n), "ZORLINE\r");
+  EXPECT_TRUE(line->ReadToTerminator(buffer, sizeof buffer, n));
+  EXPECT_EQ(std::string(buffer, n), "V0102\r");
+  EXPECT_TRUE(line->Read(buffer, sizeof buffer, n));
+  EXPECT_EQ(std::string(buffer, n), "0");
+}
+
 TEST(Rfc2217Peer, PurgeDiscardsWhatWasSentBeforeItsAcknowledgement) {
   ScriptedPeer peer(With([](PeerBehaviour& b) { b.before_purge_ack = "in flight"; }));
   auto line = OpenReady(peer.Url());

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -146,7 +147,10 @@ bool PosixLine::SetTimeouts(Timeouts set) {
   return true;
 }
 
-bool PosixLine::Purge() { return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0; }
+bool PosixLine::Purge() {
+  held_count_ = 0;
+  return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0;
+}
 
 bool PosixLine::Read(char* data, uint32_t count, uint32_t& received) {
   return ReadBytes(data, count, received, false);
@@ -156,16 +160,42 @@ bool PosixLine::ReadToTerminator(char* data, uint32_t count, uint32_t& received)
   return ReadBytes(data, count, received, true);
 }
 
+// Hands out held bytes, up to and including a terminator when the read is to one.
+uint32_t PosixLine::TakeHeld(char* data, uint32_t count, bool to_terminator, bool& ended) {
+  uint32_t n = std::min(count, held_count_);
+  const void* terminator = to_terminator ? std::memchr(held_, kTerminator, n) : nullptr;
+  if (terminator != nullptr) n = static_cast<uint32_t>(static_cast<const char*>(terminator) - held_) + 1;
+  ended = terminator != nullptr;
+  if (n == 0) return 0;
+  std::memcpy(data, held_, n);
+  held_count_ -= n;
+  std::memmove(held_, held_ + n, held_count_);
+  return n;
+}
+
 bool PosixLine::ReadBytes(char* data, uint32_t count, uint32_t& received, bool to_terminator) {
   received = 0;
   if (fd_ < 0 || (data == nullptr && count > 0)) return false;
+  bool ended = false;
+  received = TakeHeld(data, count, to_terminator, ended);
+  if (ended) return true;
   const auto deadline = Clock::now() + (timeouts_ == Timeouts::Normal ? kReadTotal : milliseconds{0});
   while (received < count) {
-    const ssize_t n = ::read(fd_, data + received, count - received);
+    // A read to the terminator takes no more than what is behind it can be held.
+    const uint32_t ask = to_terminator ? std::min(count - received, kHeldSize) : count - received;
+    const ssize_t n = ::read(fd_, data + received, ask);
     if (n > 0) {
-      const bool ended = to_terminator && std::memchr(data + received, kTerminator, static_cast<size_t>(n));
+      const char* got = data + received;
+      const void* terminator = to_terminator ? std::memchr(got, kTerminator, static_cast<size_t>(n)) : nullptr;
+      if (terminator != nullptr) {
+        // What came behind the terminator is the next read's.
+        const auto taken = static_cast<uint32_t>(static_cast<const char*>(terminator) - got) + 1;
+        held_count_ = static_cast<uint32_t>(n) - taken;
+        std::memcpy(held_, got + taken, held_count_);
+        received += taken;
+        break;
+      }
       received += static_cast<uint32_t>(n);
-      if (ended) break;  // what is behind the terminator can wait for the next read
       continue;
     }
     if (n == 0) return false;  // hung up or unplugged
@@ -256,6 +286,7 @@ bool PosixLine::WaitEvent(uint32_t& mask) {
 }
 
 bool PosixLine::Close() {
+  held_count_ = 0;
   if (fd_ < 0) return false;
   ::ioctl(fd_, TIOCNXCL);
   ::flock(fd_, LOCK_UN);

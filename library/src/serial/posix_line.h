@@ -47,6 +47,7 @@ public:
 private:
   explicit PosixLine(int fd);
   bool ReadBytes(char* data, uint32_t count, uint32_t& received, bool to_terminator);
+  uint32_t TakeHeld(char* data, uint32_t count, bool to_terminator, bool& ended);
   bool AwaitOutputDrained();
 
   int fd_;
@@ -55,6 +56,10 @@ private:
   Timeouts timeouts_ = Timeouts::Normal;
   ErrorCounts counts_{};
   bool have_counts_ = false;
+  // Bytes that a read to the terminator brought in behind it: the next read's first.
+  static constexpr uint32_t kHeldSize = 4096;
+  char held_[kHeldSize] = {};
+  uint32_t held_count_ = 0;
 };
 
 }  // namespace zor

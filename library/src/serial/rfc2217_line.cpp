@@ -93,7 +93,8 @@ private:
   bool SendComPort(uint8_t code, std::span<const uint8_t> value);
   bool Acknowledged(uint8_t code, uint8_t value, Ack ack);
   void Enqueue(uint8_t byte);
-  uint32_t Dequeue(char* data, uint32_t count);
+  // With to_terminator it stops after the first carriage return; what is behind it stays queued.
+  uint32_t Dequeue(char* data, uint32_t count, bool to_terminator);
   void ClearQueue();
   void NotifyModemState(uint8_t state);
   void ApplyDueModemStates();
@@ -216,7 +217,7 @@ bool Rfc2217Line::ReadToTerminator(char* data, uint32_t count, uint32_t& receive
 
 bool Rfc2217Line::ReadBytes(char* data, uint32_t count, uint32_t& received, bool to_terminator) {
   Drain();
-  received = Dequeue(data, count);
+  received = Dequeue(data, count, to_terminator);
   bool ended = to_terminator && HasTerminator(data, received);
   if (timeouts_ == Timeouts::Poll || received == count || ended) return received > 0 || !broken_;
   // As a serial port's read time-out: the whole read is bounded, trickling bytes do not stretch it.
@@ -229,7 +230,7 @@ bool Rfc2217Line::ReadBytes(char* data, uint32_t count, uint32_t& received, bool
       broken_ = true;
     } else if (ready != 0) {
       Drain();
-      const uint32_t got = Dequeue(data + received, count - received);
+      const uint32_t got = Dequeue(data + received, count - received, to_terminator);
       ended = to_terminator && HasTerminator(data + received, got);
       received += got;
     }
@@ -460,11 +461,18 @@ void Rfc2217Line::ApplyDueModemStates() {
   }
 }
 
-uint32_t Rfc2217Line::Dequeue(char* data, uint32_t count) {
+uint32_t Rfc2217Line::Dequeue(char* data, uint32_t count, bool to_terminator) {
   uint32_t n = 0;
-  while (n < count && queue_count_ > 0) {
+  bool ended = false;
+  while (n < count && queue_count_ > 0 && !ended) {
     size_t run = std::min<size_t>({count - n, queue_count_, kQueueSize - queue_head_});
-    std::memcpy(data + n, queue_ + queue_head_, run);
+    const uint8_t* from = queue_ + queue_head_;
+    const void* terminator = to_terminator ? std::memchr(from, kTerminator, run) : nullptr;
+    if (terminator != nullptr) {
+      run = static_cast<size_t>(static_cast<const uint8_t*>(terminator) - from) + 1;
+      ended = true;
+    }
+    std::memcpy(data + n, from, run);
     n += static_cast<uint32_t>(run);
     queue_head_ = (queue_head_ + run) % kQueueSize;
     queue_count_ -= run;
