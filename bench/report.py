@@ -124,29 +124,39 @@ def paced_samples(build, url, smoke):
     return best
 
 
-def turnarounds(trace_path):
-    """From the last byte of each reply leaving zor-sim to the next command arriving, in us: the
-    host's whole share between two exchanges, loopback both ways included."""
-    gaps, reply_end, in_command = [], None, False
+def exchange_split(trace_path):
+    """Where the time of each exchange above its wire time goes, in us, from zor-sim's trace:
+    zor-sim's lateness from the command's first byte to the echo (ideally the command's characters
+    and one more), its stretch of the reply beyond the reply's characters, and the client's share
+    from the reply's last byte leaving zor-sim to the next command arriving (loopback both ways)."""
+    exchanges, current = [], None
     with open(trace_path) as trace:
         for entry in trace:
             match = TRACE_DATA.match(entry)
             if not match:
                 continue
-            seconds, data = float(match.group(1)), match.group(3).split()
-            if match.group(2) == "dev> ":
-                reply_end = seconds if data[-1] == "0D" else None
-                continue
-            if not in_command and reply_end is not None:
-                gaps.append((seconds - reply_end) * 1e6)
-                reply_end = None
-            in_command = data[-1] != "0D"
-    return gaps
+            us, data = float(match.group(1)) * 1e6, match.group(3).split()
+            if match.group(2) == "host>":
+                if current is None or "echo" in current:
+                    current = {"command": us, "out": 0, "back": 0}
+                current["out"] += len(data)
+            elif current is not None:
+                current.setdefault("echo", us)
+                current["back"] += len(data)
+                if data[-1] == "0D":
+                    current["end"] = us
+                    exchanges.append(current)
+                    current = None
+    exchanges = exchanges[5:]  # the warm-up
+    late = [e["echo"] - e["command"] - e["out"] * CHARACTER_US for e in exchanges]
+    stretch = [e["end"] - e["echo"] - (e["back"] - 1) * CHARACTER_US for e in exchanges]
+    client = [b["command"] - a["end"] for a, b in zip(exchanges, exchanges[1:])]
+    return late, stretch, client
 
 
-def turnaround_rows(build, smoke):
+def split_rows(build, smoke):
     """Our client and pyserial's, each against a zor-sim that traces the exchange."""
-    count = "3" if smoke else "200"
+    count = "8" if smoke else "200"
     clients = [("ours", [os.path.join(build, "bench", "paced_bench")]),
                ("pyserial", [sys.executable, os.path.join(HERE, "pyserial_alternative.py")])]
     rows = []
@@ -159,8 +169,9 @@ def turnaround_rows(build, smoke):
                     run_json(command + [simulator.url, count, "fixed", "data", "variable"], 300)
                 finally:
                     simulator.stop()
-            gaps = turnarounds(trace_path)
-            rows.append((client, len(gaps), percentile(gaps, 50), percentile(gaps, 99)))
+            late, stretch, gaps = exchange_split(trace_path)
+            rows.append((client, len(gaps), statistics.median(late), statistics.median(stretch),
+                         percentile(gaps, 50), percentile(gaps, 99)))
     return rows
 
 
@@ -319,7 +330,7 @@ def verdict(met):
     return "met" if met else "NOT met"
 
 
-def print_table(build, smoke, cpu, paced, turnaround, idle, idle_seconds, schedule, loads):
+def print_table(build, smoke, cpu, paced, split, idle, idle_seconds, schedule, loads):
     print("COM-ZOR4 benchmarks%s: build %s; load %.2f before, %.2f after" %
           (" (smoke run, figures not meaningful)" if smoke else "", build, loads[0], loads[1]))
     print()
@@ -337,10 +348,12 @@ def print_table(build, smoke, cpu, paced, turnaround, idle, idle_seconds, schedu
         print("  %-32s %8.3f %8.3f %8.3f %5d %8.3f %6s %8.3f %8.3f %8.3f %6s" %
               (title, wire / 1e3, p50 / 1e3, p99 / 1e3, n, ratio, verdict(ratio <= 1.10),
                py50 / 1e3, py99 / 1e3, versus, verdict(versus < 1.0)))
-    print("  The client's share between two exchanges, from a reply's last byte leaving zor-sim to")
-    print("  the next command arriving (H, o and P exchanges, zor-sim tracing), in us:")
-    for client, n, p50, p99 in turnaround:
-        print("    %-10s p50 %7.1f   p99 %7.1f   (%d exchanges)" % (client, p50, p99, n))
+    print("  Beyond the wire time, from zor-sim's trace of H, o and P exchanges, in us: zor-sim late with")
+    print("  the echo, zor-sim stretching the reply (medians), the client from a reply's last byte out")
+    print("  of zor-sim to the next command in, loopback both ways included:")
+    for client, n, late, stretch, p50, p99 in split:
+        print("    %-10s zor-sim %5.0f + %4.0f   client p50 %6.0f  p99 %6.0f   (%d exchanges)" %
+              (client, late, stretch, p50, p99, n))
     print()
     print("Idle: ZorTester in its key loop on a terminal for %g s: %.3f %% of one core (target: "
           "below 1 %%) %s" % (idle_seconds, idle * 100, verdict(idle < 0.01)))
@@ -369,9 +382,9 @@ def main():
         idle = idle_share(build, simulator.url, idle_seconds)
     finally:
         simulator.stop()
-    turnaround = turnaround_rows(build, args.smoke)
+    split = split_rows(build, args.smoke)
     schedule = schedule_rows(build, args.smoke)
-    print_table(build, args.smoke, cpu, paced, turnaround, idle, idle_seconds, schedule, (before, load()))
+    print_table(build, args.smoke, cpu, paced, split, idle, idle_seconds, schedule, (before, load()))
 
 
 if __name__ == "__main__":
