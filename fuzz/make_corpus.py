@@ -84,9 +84,9 @@ def telnet_seeds():
     lines = sub(107, 0xB0)
     controls = sub(105, 8) + sub(105, 11) + sub(105, 12) + sub(105, 11) + sub(112, 3)
     signature = sub(100, *b"zor-sim")
-    session = agree + signature + settings + lines + controls + b"V0102\r" + sub(107, 0x31) + sub(106, 0x04)
+    opening = agree + signature + settings + lines + controls + b"V0102\r" + sub(107, 0x31) + sub(106, 0x04)
     seeds = [
-        (0, 0, session), (1, 128, session), (2, 0, agree + settings), (4, 0, session + b"\xff\xffdata\xff"),
+        (0, 0, opening), (1, 128, opening), (2, 0, agree + settings), (4, 0, opening + b"\xff\xffdata\xff"),
         (0, 0, agree), (0, 0, bytes([IAC, DONT, COM_PORT])), (0, 0, bytes([IAC, WILL, COM_PORT, IAC, WONT, BINARY])),
         (0, 0, agree + sub(107, 0x30) + b"U0001E24080\r" + sub(107, 0x00)),
         (0, 0, agree + bytes([IAC, SB, COM_PORT, 107]) + b"\x10" * 300 + bytes([IAC, SE])),
