@@ -206,7 +206,7 @@ class Tmux(unittest.TestCase):
         # The script outlives a Ctrl+C (a trap, unlike an ignored signal, is not inherited).
         self.start("trap : INT\nstty -g >before\n"
                    f"sh -c 'echo $$ >pid; exec \"$0\" \"$1\"' {ZORTESTER} {self.simulator.url}\n"
-                   "echo \"exit status $?\"\nstty -g >after\n")
+                   "status=$?; stty -g >after; echo \"exit status $status\"\n")
         self.wait_for("Press '?' for help")
         self.assertIn("-icanon", self.terminal_settings().split())
         stop()
