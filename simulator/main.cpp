@@ -136,6 +136,13 @@ bool ReadControl(std::string& pending, zorsim::DeviceModel& model, zorsim::Rfc22
   ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
   if (got <= 0) return false;
   pending.append(buffer, static_cast<size_t>(got));
+  // Input that never ends a line (a stray file or device on stdin) must not grow without bound.
+  constexpr size_t kMaxControlLine = 4096;
+  if (pending.size() > kMaxControlLine && pending.find('\n') == std::string::npos) {
+    pending.clear();
+    std::cout << "error: control line too long" << std::endl;
+    return true;
+  }
   for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
     std::string line = pending.substr(0, end);
     pending.erase(0, end + 1);
