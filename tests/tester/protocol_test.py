@@ -110,6 +110,17 @@ class ProtocolCase(TesterCase):
         taken = datetime.datetime.strptime(stamp, "%a, %m/%d/%Y, %H:%M:%S")
         self.assertLess(abs((taken - self.started).total_seconds()), 3, stamp)
 
+    def assert_on_schedule(self, times, expected, typical):
+        """Commands due at the `expected` times: none early, none more than 100 ms late, and the
+        median lateness within `typical`. A loaded machine may delay one command by a few tens of
+        milliseconds; a schedule that drifts (each wait counted from the end of the exchange before
+        it) makes most of them late."""
+        self.assertEqual(len(times), len(expected))
+        lateness = sorted(at - due for at, due in zip(times, expected))
+        self.assertGreaterEqual(lateness[0], -0.01, lateness)
+        self.assertLessEqual(lateness[-1], 0.1, lateness)
+        self.assertLessEqual(lateness[len(lateness) // 2], typical, lateness)
+
     def uptimes(self, output):
         return [uptime_seconds(line) for line in output.split("\n") if UPTIME.fullmatch(line)]
 
@@ -168,9 +179,9 @@ class FullRun(ProtocolCase):
         sets = [(at, line) for at, line in relay.log if re.fullmatch("o0[0-9A-F]{4}", line)][1:-1]
         self.assertEqual([line for _, line in sets], ["o0FF9C", "o0FFE7", "o0002D"])
         samples = relay.times("O0")
-        for (start, _), settling in zip(sets, (2.0, 1.5, 1.5)):
-            first_sample = next(at for at in samples if at > start)
-            self.assertAlmostEqual(first_sample - start, settling, delta=0.03)
+        first_samples = [next(at for at in samples if at > start) for start, _ in sets]
+        due = [start + settling for (start, _), settling in zip(sets, (2.0, 1.5, 1.5))]
+        self.assert_on_schedule(first_samples, due, typical=0.03)
 
 
 class SensorAndSkip(ProtocolCase):
@@ -250,14 +261,13 @@ class Schedule(ProtocolCase):
         # samples 500 ms apart, and the outputs switched off 5000 ms after the settling.
         housekeeping = relay.times("H")
         self.assertEqual(len(housekeeping), 10)
-        for k, at in enumerate(housekeeping):
-            self.assertAlmostEqual(at - housekeeping[0], k * 0.5, delta=0.015)
+        origin = min(at - k * 0.5 for k, at in enumerate(housekeeping))
+        self.assert_on_schedule(housekeeping, [origin + k * 0.5 for k in range(10)], typical=0.015)
         start = relay.times("o0[0-9A-F]{4}")[0]
         samples = relay.times("O0")
         self.assertEqual(len(samples), 10)
-        for k, at in enumerate(samples):
-            self.assertAlmostEqual(at - start, 2.0 + k * 0.5, delta=0.03)
-        self.assertAlmostEqual(relay.times("B0N")[0] - start, 7.0, delta=0.03)
+        self.assert_on_schedule(samples + relay.times("B0N")[:1],
+                                [start + 2.0 + k * 0.5 for k in range(10)] + [start + 7.0], typical=0.03)
         first, last = self.uptimes(output)
         self.assertAlmostEqual(last - first, 12.0, delta=0.3)
 
