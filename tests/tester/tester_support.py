@@ -19,7 +19,9 @@ RUNNER = shlex.split(os.environ.get("ZORTESTER_RUNNER", ""))
 # A Windows program writes text mode: every line end is CR LF.
 WINDOWS = ZORTESTER.lower().endswith(".exe")
 
-TIMEOUT = 10  # seconds for any one program run
+# Seconds for any one program run; under Wine the first program of a Wine server waits for its
+# services to start.
+TIMEOUT = 30 if WINDOWS else 10
 
 # The build date as the compiler writes it.
 BUILD_DATE = r"(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\d \d{4}"
