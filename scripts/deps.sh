@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build, the tests and the demo need, where they are missing.
+# Installs the Debian packages that the build, the tests and the demo need, where they are missing:
+# scripts/deps.sh [PACKAGE...] (no package: those of the build, the tests and the demo).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          python3 python3-serial ser2net socat tmux groff-base man-db pkgconf dpkg-dev)
+packages=("$@")
+[ ${#packages[@]} -gt 0 ] || packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
+                                      libcli11-dev python3 python3-serial ser2net socat tmux groff-base man-db
+                                      pkgconf dpkg-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -11,19 +11,7 @@ build=${ZOR_FUZZ_BUILD:-build/fuzz}
 harnesses=(device_reply_fuzz telnet_client_fuzz sim_command_fuzz tester_args_fuzz)
 
 # libFuzzer and the sanitizer runtimes of clang (Debian only recommends them with clang).
-packages=(clang libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  as_root=()
-  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${as_root[@]}" apt-get update
-  "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+scripts/deps.sh clang libclang-rt-14-dev
 
 log=$(mktemp)
 work=$(mktemp -d)

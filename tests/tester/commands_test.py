@@ -5,8 +5,8 @@ import sys
 import time
 import unittest
 
-from live_support import CommandRelay, LiveTester
-from tester_support import FaultAtCommand, Simulator, TesterCase, assert_lines
+from live_support import LiveTester
+from tester_support import CommandRelay, Simulator, TesterCase, assert_lines
 
 OPENED = "Communication port opened"
 CLOSING = ["Communication port closed", "Program finished"]
@@ -78,7 +78,7 @@ class OutputControl(TesterCase):
             keys=b"O4\n-7.5\nE4\n1\no")
 
     def test_failures_print_the_error_line(self):
-        relay = FaultAtCommand(self.simulator, {("W", 1): "wrong-echo", ("o", 1): "wrong-echo",
+        relay = CommandRelay(self.simulator, {("W", 1): "wrong-echo", ("o", 1): "wrong-echo",
                                                 ("B", 1): "wrong-echo", ("B", 5): "wrong-echo"})
         self.addCleanup(relay.close)
         self.check([relay.url, "-O1", "5", "-O1", "6", "-E1", "y", "-E0", "y", "-e", "-T"], [
@@ -220,7 +220,7 @@ class FrontPanel(TesterCase):
 
     def test_failing_calls_print_their_error_and_the_simulation_goes_on(self):
         # The device carries out the commands whose replies are spoiled: the result is the same.
-        relay = FaultAtCommand(self.simulator, {("K", 1): "wrong-echo", ("E", 1): "wrong-echo",
+        relay = CommandRelay(self.simulator, {("K", 1): "wrong-echo", ("E", 1): "wrong-echo",
                                                 ("E", 7): "wrong-echo"})
         self.addCleanup(relay.close)
         self.check([relay.url, "-g", "-K", "-e", "-o", "-T"], DEBUG_OPENING + [
@@ -261,7 +261,7 @@ class FrontPanel(TesterCase):
         self.assertEqual(quiet.split("\n")[:-1], rows)
 
     def test_display_read_failures(self):
-        relay = FaultAtCommand(self.simulator, {("L", 1): "wrong-echo", ("l", 4): "wrong-echo"})
+        relay = CommandRelay(self.simulator, {("L", 1): "wrong-echo", ("l", 4): "wrong-echo"})
         self.addCleanup(relay.close)
         output, _ = self.run_tester(relay.url, "-L", "-l", "-T")
         lines = output.split("\n")

@@ -1,72 +1,10 @@
-"""ZorTester runs that take their time: a relay that notes when every command reaches zor-sim and
-acts when chosen ones pass, and a run whose keys are typed while it goes on."""
+"""ZorTester runs whose keys are typed while they go on."""
 import re
-import select
-import socket
 import subprocess
 import threading
 import time
 
-from tester_support import TIMEOUT, ZORTESTER, _TelnetData
-
-
-class CommandRelay:
-    """A TCP relay between ZorTester and zor-sim that logs every command line with the monotonic
-    time it arrived. `actions` maps (letter, n) to what zor-sim is told when the nth command with
-    that letter (repeats included) passes, before it is handed on: a fault kind for that reply, or
-    a whole control line such as "interlock open"."""
-
-    def __init__(self, simulator, actions=None):
-        self.simulator = simulator
-        self.actions = dict(actions or {})
-        self.counts = {}
-        self.log = []  # (time, command text without its CR)
-        self.listener = socket.create_server(("127.0.0.1", 0))
-        self.url = "rfc2217://127.0.0.1:%d" % self.listener.getsockname()[1]
-        self.thread = threading.Thread(target=self._serve, daemon=True)
-        self.thread.start()
-
-    def _serve(self):
-        self.listener.settimeout(TIMEOUT)
-        try:
-            client, _ = self.listener.accept()
-        except OSError:
-            return
-        device = socket.create_connection(("127.0.0.1", self.simulator.port))
-        telnet = _TelnetData()
-        with client, device:
-            peers = {client: device, device: client}
-            while True:
-                ready, _, _ = select.select(list(peers), [], [], 60)
-                if not ready:
-                    return
-                for source in ready:
-                    data = source.recv(4096)
-                    if not data:
-                        return
-                    if source is client:
-                        arrived = time.monotonic()
-                        for line in telnet.lines(data):
-                            self._command(arrived, line.decode("latin-1"))
-                    peers[source].sendall(data)
-
-    def _command(self, arrived, line):
-        if not line:
-            return
-        self.log.append((arrived, line))
-        letter = line[0]
-        self.counts[letter] = self.counts.get(letter, 0) + 1
-        action = self.actions.get((letter, self.counts[letter]))
-        if action:
-            self.simulator.control(action if " " in action else f"fault {action} 1 {letter}")
-
-    def times(self, pattern):
-        """The arrival times of the commands that match `pattern` as a whole."""
-        return [at for at, line in self.log if re.fullmatch(pattern, line)]
-
-    def close(self):
-        self.listener.close()
-        self.thread.join(timeout=TIMEOUT)
+from tester_support import TIMEOUT, ZORTESTER
 
 
 class LiveTester:

@@ -13,8 +13,8 @@ import sys
 import time
 import unittest
 
-from live_support import CommandRelay, LiveTester
-from tester_support import WINDOWS, Simulator, TesterCase, assert_lines, tester_command, text_mode_output
+from live_support import LiveTester
+from tester_support import WINDOWS, CommandRelay, Simulator, TesterCase, assert_lines, tester_command, text_mode_output
 
 OPENED = "Communication port opened"
 CLOSING = ["Communication port closed", "Program finished"]

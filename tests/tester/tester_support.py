@@ -1,5 +1,5 @@
-"""Running ZorTester against zor-sim: the simulator, the program, and a relay that arms a fault in
-the simulator exactly when a chosen command passes."""
+"""Running ZorTester against zor-sim: the simulator, the program, and a relay that notes when every
+command reaches zor-sim and arms a fault or changes the device exactly when a chosen one passes."""
 import os
 import re
 import select
@@ -127,14 +127,17 @@ class Simulator:
             stream.close()
 
 
-class FaultAtCommand:
-    """A TCP relay between ZorTester and zor-sim. When the `n`th command with a given letter goes
-    through, it first has zor-sim arm a fault for that command's reply."""
+class CommandRelay:
+    """A TCP relay between ZorTester and zor-sim that logs every command line with the monotonic
+    time it arrived. `actions` maps (letter, n) to what zor-sim is told when the nth command with
+    that letter (repeats included) passes, before it is handed on: a fault kind for that reply, or
+    a whole control line such as "interlock open"."""
 
-    def __init__(self, simulator, triggers):
+    def __init__(self, simulator, actions=None):
         self.simulator = simulator
-        self.triggers = dict(triggers)  # (letter, n) -> fault kind
+        self.actions = dict(actions or {})
         self.counts = {}
+        self.log = []  # (time, command text without its CR)
         self.listener = socket.create_server(("127.0.0.1", 0))
         self.url = "rfc2217://127.0.0.1:%d" % self.listener.getsockname()[1]
         self.thread = threading.Thread(target=self._serve, daemon=True)
@@ -151,7 +154,7 @@ class FaultAtCommand:
         with client, device:
             peers = {client: device, device: client}
             while True:
-                ready, _, _ = select.select(list(peers), [], [], TIMEOUT)
+                ready, _, _ = select.select(list(peers), [], [], 60)
                 if not ready:
                     return
                 for source in ready:
@@ -159,18 +162,24 @@ class FaultAtCommand:
                     if not data:
                         return
                     if source is client:
+                        arrived = time.monotonic()
                         for line in telnet.lines(data):
-                            self._command(line)
+                            self._command(arrived, line.decode("latin-1"))
                     peers[source].sendall(data)
 
-    def _command(self, line):
+    def _command(self, arrived, line):
         if not line:
             return
-        letter = chr(line[0])
+        self.log.append((arrived, line))
+        letter = line[0]
         self.counts[letter] = self.counts.get(letter, 0) + 1
-        kind = self.triggers.get((letter, self.counts[letter]))
-        if kind:
-            self.simulator.control(f"fault {kind} 1 {letter}")
+        action = self.actions.get((letter, self.counts[letter]))
+        if action:
+            self.simulator.control(action if " " in action else f"fault {action} 1 {letter}")
+
+    def times(self, pattern):
+        """The arrival times of the commands that match `pattern` as a whole."""
+        return [at for at, line in self.log if re.fullmatch(pattern, line)]
 
     def close(self):
         self.listener.close()

@@ -6,7 +6,7 @@ import re
 import sys
 import unittest
 
-from tester_support import FaultAtCommand, TesterCase, assert_lines, usage
+from tester_support import CommandRelay, TesterCase, assert_lines, usage
 
 OPENED = "Communication port opened"
 CLOSING = ["Communication port closed", "Program finished"]
@@ -281,7 +281,7 @@ class Readouts(TesterCase):
                     self.check(arguments, DEBUG_OPENING + lines + DEBUG_CLOSING)
 
     def test_channel_list_that_fails_at_its_third_channel(self):
-        relay = FaultAtCommand(self.simulator, {("o", 3): "wrong-echo", ("O", 3): "garbage", ("B", 3): "wrong-echo"})
+        relay = CommandRelay(self.simulator, {("o", 3): "wrong-echo", ("O", 3): "garbage", ("B", 3): "wrong-echo"})
         self.addCleanup(relay.close)
         self.check([relay.url, "-o", "-M", "-e", "-T"], [
             OPENED,
