@@ -15,11 +15,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <string>
 
 #include "console.h"
 #include "key_decoder.h"
+#include "key_input.h"
 
 namespace zortester {
 namespace {
@@ -27,13 +27,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// How long the rest of a key sequence may take after its ESC: longer than a terminal needs to
-// send one sequence, short enough that a lone Esc feels immediate.
-constexpr milliseconds kSequenceWait{30};
 // How long the terminal may take to report the cursor position.
 constexpr milliseconds kReportWait{500};
-// A line typed at a prompt is kept up to this length; the rest is dropped.
-constexpr std::size_t kLongestLine = 4096;
 
 // The terminal's settings at the start, for the signal handlers and the exit handler.
 termios g_original{};
@@ -67,22 +62,7 @@ void InstallSignalHandlers() {
   }
 }
 
-int Remaining(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// Bytes of a pipe or file: a NUL and the next byte are one extended key.
-std::optional<DecodedKey> DecodePlainKey(std::string_view bytes, bool complete) {
-  if (bytes.empty()) return std::nullopt;
-  const auto first = static_cast<unsigned char>(bytes[0]);
-  if (first != 0) return DecodedKey{first, 1, std::nullopt};
-  if (bytes.size() >= 2) return DecodedKey{kExtendedKey + static_cast<unsigned char>(bytes[1]), 2, std::nullopt};
-  if (!complete) return std::nullopt;
-  return DecodedKey{kExtendedKey + 3, 1, std::nullopt};  // as Ctrl+Space on a terminal
-}
-
-class PosixConsole final : public Console {
+class PosixConsole final : public Console, private KeyInput {
  public:
   PosixConsole() {
     terminal_ = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &g_original) == 0;
@@ -96,10 +76,7 @@ class PosixConsole final : public Console {
   PosixConsole(const PosixConsole&) = delete;
   PosixConsole& operator=(const PosixConsole&) = delete;
 
-  bool KeyWaiting() override {
-    Settle();
-    return !keys_.empty() || end_;
-  }
+  bool KeyWaiting() override { return KeyInput::KeyWaiting(); }
 
   void AwaitKey(int max_ms) override {
     if (!keys_.empty() || !raw_.empty() || end_) return;
@@ -107,18 +84,9 @@ class PosixConsole final : public Console {
     (void)::poll(&input, 1, max_ms);  // input, time-out or a signal: the caller looks again
   }
 
-  int ReadKey() override {
-    while (!KeyWaiting()) Fill(100);
-    if (keys_.empty()) return kEscKey;  // the end of the input
-    const int key = keys_.front();
-    keys_.pop_front();
-    return key;
-  }
+  int ReadKey() override { return KeyInput::ReadKey(); }
 
-  bool InputEnded() override {
-    Settle();
-    return keys_.empty() && end_;
-  }
+  bool InputEnded() override { return KeyInput::InputEnded(); }
 
   int CursorRow() override {
     if (!live_) return 1;
@@ -126,8 +94,8 @@ class PosixConsole final : public Console {
     Emit("\x1b[6n");
     ++reports_expected_;
     const auto deadline = Clock::now() + kReportWait;
-    while (reports_received_ == reports && !end_ && Remaining(deadline) > 0) {
-      Fill(Remaining(deadline));
+    while (reports_received_ == reports && !end_ && RemainingMs(deadline) > 0) {
+      Fill(RemainingMs(deadline));
       Decode(false);
     }
     return last_row_;  // without an answer: the row known last
@@ -181,8 +149,9 @@ class PosixConsole final : public Console {
     bool complete = false, abandoned = false;
     while (!complete && !abandoned) {
       // Ctrl+D ends the answer, not the input; a hang-up raises its signal.
-      abandoned = Fill(-1) == Input::End;
-      complete = TakeLine(line);
+      Fill(-1);
+      abandoned = end_;
+      complete = TakeLine(raw_, line);
     }
     end_ = false;
     EnterRawMode();
@@ -206,54 +175,11 @@ class PosixConsole final : public Console {
     return ended;
   }
 
-  std::optional<std::string> ReadPlainLine() {
-    std::string line;
-    // Keys already taken apart go first (a NUL pair gives back its second byte).
-    while (!keys_.empty()) {
-      const int key = keys_.front();
-      keys_.pop_front();
-      if (key == '\n') return StripReturn(std::move(line));
-      if (line.size() < kLongestLine) line += static_cast<char>(key & 0xFF);
-    }
-    bool complete = TakeLine(line);
-    while (!complete && !end_) {
-      Fill(-1);
-      complete = TakeLine(line);
-    }
-    if (!complete && line.empty()) return std::nullopt;
-    return StripReturn(std::move(line));
-  }
-
-  // Moves the bytes up to the first line end from raw_ to `line`; true when the line end was there.
-  bool TakeLine(std::string& line) {
-    const std::size_t end = raw_.find('\n');
-    const std::size_t count = end == std::string::npos ? raw_.size() : end;
-    line.append(raw_, 0, std::min(count, kLongestLine - std::min(line.size(), kLongestLine)));
-    raw_.erase(0, end == std::string::npos ? count : count + 1);
-    return end != std::string::npos;
-  }
-
-  static std::string StripReturn(std::string line) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
-  }
-
-  // Decodes what has arrived; at the start of a key sequence waits briefly for the rest of it.
-  void Settle() {
-    Fill(0);
-    Decode(end_);
-    const auto deadline = Clock::now() + kSequenceWait;
-    while (keys_.empty() && !raw_.empty() && !end_ && Remaining(deadline) > 0) {
-      Fill(Remaining(deadline));
-      Decode(false);
-    }
-    if (keys_.empty()) Decode(true);
-  }
-
-  void Decode(bool complete) {
-    while (true) {
-      const auto decoded = terminal_ ? DecodeKey(raw_, complete) : DecodePlainKey(raw_, complete);
-      if (!decoded) return;
+  // On a terminal its key sequences; the terminal's cursor reports that CursorRow waits for are
+  // taken as such.
+  void Decode(bool complete) override {
+    if (!terminal_) return KeyInput::Decode(complete);
+    while (const auto decoded = DecodeKey(raw_, complete)) {
       raw_.erase(0, decoded->length);
       if (decoded->report_row && reports_expected_ > reports_received_) {
         last_row_ = *decoded->report_row;
@@ -264,23 +190,19 @@ class PosixConsole final : public Console {
     }
   }
 
-  enum class Input { Bytes, Nothing, End };
-
-  // Reads what standard input has, waiting up to `wait_ms` (-1: no limit) for the first byte.
-  Input Fill(int wait_ms) {
-    if (end_) return Input::End;
+  void Fill(int wait_ms) override {
+    if (end_) return;
     pollfd input{STDIN_FILENO, POLLIN, 0};
     const int ready = ::poll(&input, 1, wait_ms);
-    if (ready == 0 || (ready < 0 && errno == EINTR)) return Input::Nothing;
+    if (ready == 0 || (ready < 0 && errno == EINTR)) return;
     char buffer[256];
     const ssize_t got = ready > 0 ? ::read(STDIN_FILENO, buffer, sizeof buffer) : -1;
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) return Input::Nothing;
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (got <= 0) {
       end_ = true;  // end of the input, a hang-up or a broken descriptor
-      return Input::End;
+      return;
     }
     raw_.append(buffer, static_cast<std::size_t>(got));
-    return Input::Bytes;
   }
 
   // Terminal control and live text go the way of the ordinary output, after it.
@@ -292,9 +214,6 @@ class PosixConsole final : public Console {
   bool terminal_ = false;  // standard input is a terminal, in raw mode
   bool live_ = false;      // and standard output too: cursor control and live lines
   bool installed_ = false;
-  bool end_ = false;
-  std::string raw_;        // bytes not yet decoded
-  std::deque<int> keys_;   // keys decoded, in the order they came
   unsigned reports_expected_ = 0, reports_received_ = 0;
   int last_row_ = 1;
 };

@@ -19,11 +19,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <deque>
 #include <limits>
 #include <string>
 
 #include "console.h"
+#include "key_input.h"
 
 namespace zortester {
 namespace {
@@ -31,11 +31,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// How long the second byte of a NUL pair may take: as long as the rest of a key sequence on a
-// terminal.
-constexpr milliseconds kSequenceWait{30};
-// A line typed at a prompt is kept up to this length; the rest is dropped.
-constexpr std::size_t kLongestLine = 4096;
 constexpr char kCtrlZ = 0x1A;  // ends a line typed at the console as the end of the input
 
 // Wine's console reads the terminal it runs in only once a program has asked for input; until
@@ -53,104 +48,17 @@ bool IsConsole(HANDLE handle) {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
 }
 
-int Remaining(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// Moves the bytes up to the first line end from `from` to `line`, which keeps kLongestLine of them;
-// true when the line end was there.
-bool TakeLine(std::string& from, std::string& line) {
-  const std::size_t end = from.find('\n');
-  const std::size_t count = end == std::string::npos ? from.size() : end;
-  line.append(from, 0, std::min(count, kLongestLine - std::min(line.size(), kLongestLine)));
-  from.erase(0, end == std::string::npos ? count : count + 1);
-  return end != std::string::npos;
-}
-
-std::string StripReturn(std::string line) {
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
 // Keys of a pipe or a file, read with ReadFile so that no byte is translated. A pipe is asked how
 // much it holds before it is read, so that no read waits longer than its caller allows.
-class PlainInput {
+class PlainInput final : public KeyInput {
  public:
   explicit PlainInput(HANDLE handle)
       : handle_(handle), pipe_(handle != nullptr && ::GetFileType(handle) == FILE_TYPE_PIPE) {
     end_ = handle == nullptr || handle == INVALID_HANDLE_VALUE;
   }
 
-  bool KeyWaiting() {
-    Settle();
-    return !keys_.empty() || end_;
-  }
-
-  int ReadKey() {
-    while (!KeyWaiting()) Fill(100);
-    if (keys_.empty()) return kEscKey;  // the end of the input
-    const int key = keys_.front();
-    keys_.pop_front();
-    return key;
-  }
-
-  bool InputEnded() {
-    Settle();
-    return keys_.empty() && end_;
-  }
-
-  std::optional<std::string> ReadLine() {
-    std::string line;
-    // Keys already taken apart go first (a NUL pair gives back its second byte).
-    while (!keys_.empty()) {
-      const int key = keys_.front();
-      keys_.pop_front();
-      if (key == '\n') return StripReturn(std::move(line));
-      if (line.size() < kLongestLine) line += static_cast<char>(key & 0xFF);
-    }
-    bool complete = TakeLine(raw_, line);
-    while (!complete && !end_) {
-      Fill(-1);
-      complete = TakeLine(raw_, line);
-    }
-    if (!complete && line.empty()) return std::nullopt;
-    return StripReturn(std::move(line));
-  }
-
  private:
-  // Decodes what has arrived; a NUL without its second byte waits briefly for it.
-  void Settle() {
-    Fill(0);
-    Decode(end_);
-    const auto deadline = Clock::now() + kSequenceWait;
-    while (keys_.empty() && !raw_.empty() && !end_ && Remaining(deadline) > 0) {
-      Fill(Remaining(deadline));
-      Decode(false);
-    }
-    if (keys_.empty()) Decode(true);
-  }
-
-  void Decode(bool complete) {
-    while (!raw_.empty()) {
-      const auto first = static_cast<unsigned char>(raw_[0]);
-      if (first != 0) {
-        keys_.push_back(first);
-        raw_.erase(0, 1);
-      } else if (raw_.size() >= 2) {
-        keys_.push_back(kExtendedKey + static_cast<unsigned char>(raw_[1]));
-        raw_.erase(0, 2);
-      } else if (complete) {
-        keys_.push_back(kExtendedKey + 3);  // a NUL alone: as Ctrl+Space on a terminal
-        raw_.clear();
-      } else {
-        return;
-      }
-    }
-  }
-
-  // Reads what standard input has, waiting up to `wait_ms` (-1: no limit) for the first byte.
-  void Fill(int wait_ms) {
+  void Fill(int wait_ms) override {
     if (end_) return;
     DWORD wanted = sizeof buffer_;
     if (pipe_) {
@@ -183,16 +91,13 @@ class PlainInput {
         end_ = true;
         return std::nullopt;
       }
-      if (available > 0 || Remaining(deadline) == 0) return available;
+      if (available > 0 || RemainingMs(deadline) == 0) return available;
       ::Sleep(1);
     }
   }
 
   HANDLE handle_;
   bool pipe_;
-  bool end_ = false;
-  std::string raw_;       // bytes not yet decoded
-  std::deque<int> keys_;  // keys decoded, in the order they came
   char buffer_[256];
 };
 
@@ -256,7 +161,7 @@ class Win32Console final : public Console {
 
   std::optional<std::string> ReadLine() override {
     std::fflush(stdout);
-    return console_ ? ReadConsoleLine() : plain_.ReadLine();
+    return console_ ? ReadConsoleLine() : plain_.ReadPlainLine();
   }
 
  private:

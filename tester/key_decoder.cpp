@@ -182,4 +182,13 @@ std::optional<DecodedKey> DecodeKey(std::string_view bytes, bool complete) {
   return DecodedKey{AltKey(bytes[1]), 2, std::nullopt};
 }
 
+std::optional<DecodedKey> DecodePlainKey(std::string_view bytes, bool complete) {
+  if (bytes.empty()) return std::nullopt;
+  const auto first = static_cast<unsigned char>(bytes[0]);
+  if (first != 0) return DecodedKey{first, 1, std::nullopt};
+  if (bytes.size() >= 2) return DecodedKey{kExtendedKey + static_cast<unsigned char>(bytes[1]), 2, std::nullopt};
+  if (!complete) return std::nullopt;
+  return DecodedKey{kExtendedKey + 3, 1, std::nullopt};  // as Ctrl+Space on a terminal
+}
+
 }  // namespace zortester

@@ -21,4 +21,8 @@ struct DecodedKey {
 // consumed whole as an unknown key. Unknown sequences never yield their characters as keys.
 std::optional<DecodedKey> DecodeKey(std::string_view bytes, bool complete);
 
+// The same for the bytes of a pipe or a file, as a PC reads them: a NUL and the next byte are one
+// extended key, a NUL at the end (`complete`) is Ctrl+Space's.
+std::optional<DecodedKey> DecodePlainKey(std::string_view bytes, bool complete);
+
 }  // namespace zortester
